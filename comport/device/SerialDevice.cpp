@@ -1,0 +1,43 @@
+#include "SerialDevice.h"
+
+#include "PortMap.h"
+
+#include <cerrno>
+#include <utility>
+
+namespace serial {
+
+namespace {
+thread_local int tlsLastError = 0;
+} // namespace
+
+int GetLastError() {
+    return tlsLastError;
+}
+void SetLastError(int error) {
+    tlsLastError = error;
+}
+
+void TStopSignal::Set() {
+    std::function<void()> waker;
+    {
+        std::lock_guard lock(FMutex);
+        FSet.store(true, std::memory_order_release);
+        waker = FWaker;
+    }
+    if (waker) waker();
+}
+
+void TStopSignal::SetWaker(std::function<void()> waker) {
+    std::lock_guard lock(FMutex);
+    FWaker = std::move(waker);
+}
+
+std::unique_ptr<ISerialDevice> CreateFile(const std::string& name) {
+    const std::string target = ResolveDeviceName(name);
+    (void)target;
+    SetLastError(ENOENT);
+    return nullptr;
+}
+
+} // namespace serial
