@@ -1,6 +1,8 @@
 #include "SerialDevice.h"
 
+#include "NullModem.h"
 #include "PortMap.h"
+#include "TtyDevice.h"
 
 #include <cerrno>
 #include <utility>
@@ -35,9 +37,12 @@ void TStopSignal::SetWaker(std::function<void()> waker) {
 
 std::unique_ptr<ISerialDevice> CreateFile(const std::string& name) {
     const std::string target = ResolveDeviceName(name);
-    (void)target;
-    SetLastError(ENOENT);
-    return nullptr;
+    if (target.empty()) {
+        SetLastError(ENOENT);
+        return nullptr;
+    }
+    if (IsNullModemName(target)) return OpenNullModem(target);
+    return OpenTty(target);
 }
 
 } // namespace serial

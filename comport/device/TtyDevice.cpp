@@ -1,0 +1,685 @@
+// POSIX serial devices. The line is configured through termios2 (so any bit
+// rate can be set, with BOTHER where no B constant exists); this file must
+// therefore not see <termios.h>.
+//
+// The device keeps its own input queue, as a driver would: bytes are taken
+// from the kernel in chunks, cleaned of the parity/framing/break marks
+// (PARMRK) and served from the queue, so a one-byte read costs no system call.
+#include "TtyDevice.h"
+
+#include "Timeouts.h"
+
+#include <asm/termbits.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <thread>
+#include <vector>
+
+namespace serial {
+namespace {
+
+constexpr std::uint32_t kMinQueue = 16384;
+constexpr std::uint32_t kMaxQueue = 1u << 20;
+constexpr std::size_t kChunk = 65536;
+// Lines of a device with modem lines are looked at this often while someone waits for them.
+constexpr int kModemPollMs = 20;
+// Blocked transfers look for an abort this often.
+constexpr int kAbortSliceMs = 100;
+constexpr std::uint32_t kLineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+
+bool Fail(int error) {
+    SetLastError(error);
+    return false;
+}
+
+speed_t SpeedCode(std::uint32_t rate) {
+    switch (rate) {
+    case 50:
+        return B50;
+    case 75:
+        return B75;
+    case 110:
+        return B110;
+    case 134:
+        return B134;
+    case 150:
+        return B150;
+    case 200:
+        return B200;
+    case 300:
+        return B300;
+    case 600:
+        return B600;
+    case 1200:
+        return B1200;
+    case 1800:
+        return B1800;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 230400:
+        return B230400;
+    case 460800:
+        return B460800;
+    case 500000:
+        return B500000;
+    case 576000:
+        return B576000;
+    case 921600:
+        return B921600;
+    case 1000000:
+        return B1000000;
+    default:
+        return BOTHER;
+    }
+}
+
+int Millis(std::optional<TTransferTimer::Clock::time_point> deadline) {
+    if (!deadline) return kAbortSliceMs;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          *deadline - TTransferTimer::Clock::now())
+                          .count();
+    return static_cast<int>(std::clamp<long long>(left, 0, kAbortSliceMs));
+}
+
+bool GoneError(int e) {
+    return e == EIO || e == ENXIO || e == ENODEV || e == EBADF;
+}
+
+class TTtyDevice final : public ISerialDevice {
+public:
+    TTtyDevice(int fd, int wakeFd) : FFd(fd), FWakeFd(wakeFd) {
+        int status = 0;
+        FModemLines = ::ioctl(FFd, TIOCMGET, &status) == 0;
+        FLastModem = FModemLines ? status : 0;
+        FHasICount = ::ioctl(FFd, TIOCGICOUNT, &FICount) == 0;
+        FQueue.reserve(kMinQueue);
+    }
+
+    ~TTtyDevice() override {
+        // HUPCL is off: closing leaves DTR and RTS as they are.
+        ::close(FFd);
+        ::close(FWakeFd);
+    }
+
+    bool SetupComm(std::uint32_t inQueue, std::uint32_t) override {
+        std::lock_guard lock(FMutex);
+        FCapacity = std::clamp(inQueue, kMinQueue, kMaxQueue);
+        return true;
+    }
+
+    bool SetCommState(const DCB& d) override {
+        if (!PlausibleDCB(d)) return Fail(EINVAL);
+        // Linux has no DSR-based flow control, no DSR sensitivity and no RTS
+        // toggling: refuse them rather than pretend they work.
+        if ((d.Flags & (fOutxDsrFlow | fDsrSensitivity)) ||
+            (d.Flags & fDtrControlMask) == fDtrControlHandshake ||
+            (d.Flags & fRtsControlMask) == fRtsControlToggle)
+            return Fail(EINVAL);
+        std::lock_guard lock(FMutex);
+        if (FGone) return Fail(EIO);
+        struct termios2 t {};
+        if (::ioctl(FFd, TCGETS2, &t) != 0) return Fail(errno);
+        t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD |
+                       (CBAUD << IBSHIFT) | HUPCL);
+        t.c_cflag |= CREAD | CLOCAL;
+        static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+        t.c_cflag |= kSizes[d.ByteSize - 5];
+        switch (d.Parity) {
+        case 1:
+            t.c_cflag |= PARENB | PARODD;
+            break;
+        case 2:
+            t.c_cflag |= PARENB;
+            break;
+        case 3:
+            t.c_cflag |= PARENB | PARODD | CMSPAR;
+            break;
+        case 4:
+            t.c_cflag |= PARENB | CMSPAR;
+            break;
+        default:
+            break;
+        }
+        // One and a half stop bits do not exist here: two are used.
+        if (d.StopBits != 0) t.c_cflag |= CSTOPB;
+        const bool rtsHandshake = (d.Flags & fRtsControlMask) == fRtsControlHandshake;
+        if ((d.Flags & fOutxCtsFlow) || rtsHandshake) t.c_cflag |= CRTSCTS;
+        const speed_t code = SpeedCode(d.BaudRate);
+        t.c_cflag |= code;
+        t.c_ispeed = t.c_ospeed = d.BaudRate;
+
+        t.c_iflag &= ~(IGNBRK | BRKINT | IGNPAR | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                       IXANY | IMAXBEL | IUCLC);
+        // Errors and breaks are marked in the data and taken out again when read.
+        t.c_iflag |= INPCK | PARMRK;
+        if (d.Flags & fOutX) t.c_iflag |= IXON;
+        if (d.Flags & fInX) t.c_iflag |= IXOFF;
+        t.c_oflag &= ~OPOST;
+        t.c_lflag &= ~(ISIG | ICANON | ECHO | ECHOE | ECHOK | ECHONL | IEXTEN | NOFLSH | TOSTOP);
+        t.c_cc[VMIN] = 0;
+        t.c_cc[VTIME] = 0;
+        t.c_cc[VSTART] = static_cast<cc_t>(d.XonChar);
+        t.c_cc[VSTOP] = static_cast<cc_t>(d.XoffChar);
+        if (::ioctl(FFd, TCSETS2, &t) != 0) return Fail(errno);
+        if (code == BOTHER) {
+            // A driver that cannot make the rate says so only on reading back.
+            struct termios2 back {};
+            if (::ioctl(FFd, TCGETS2, &back) == 0 && back.c_ospeed != 0 &&
+                std::abs(back.c_ospeed / double(d.BaudRate) - 1.0) > 0.03)
+                return Fail(EINVAL);
+        }
+
+        // Enabled lines go up; a line under control before goes down when
+        // disabled; a line that was already disabled keeps what SetRTS/SetDTR made it.
+        int up = 0, down = 0;
+        const std::uint32_t rts = d.Flags & fRtsControlMask, oldRts = FDcb.Flags & fRtsControlMask;
+        const std::uint32_t dtr = d.Flags & fDtrControlMask, oldDtr = FDcb.Flags & fDtrControlMask;
+        if (rts == fRtsControlEnable || rts == fRtsControlHandshake) up |= TIOCM_RTS;
+        if (rts == 0 && oldRts != 0) down |= TIOCM_RTS;
+        if (dtr == fDtrControlEnable) up |= TIOCM_DTR;
+        if (dtr == 0 && oldDtr != 0) down |= TIOCM_DTR;
+        if (FModemLines) {
+            if (up && ::ioctl(FFd, TIOCMBIS, &up) != 0) return Fail(errno);
+            if (down && ::ioctl(FFd, TIOCMBIC, &down) != 0) return Fail(errno);
+        }
+        FDcb = d;
+        return true;
+    }
+
+    bool GetCommState(DCB& dcb) override {
+        std::lock_guard lock(FMutex);
+        dcb = FDcb;
+        return true;
+    }
+
+    bool SetCommTimeouts(const COMMTIMEOUTS& t) override {
+        std::lock_guard lock(FMutex);
+        FTimeouts = t;
+        return true;
+    }
+
+    bool GetCommTimeouts(COMMTIMEOUTS& t) override {
+        std::lock_guard lock(FMutex);
+        t = FTimeouts;
+        return true;
+    }
+
+    bool SetCommMask(std::uint32_t mask) override {
+        std::lock_guard lock(FMutex);
+        FMask = mask;
+        FHistory = 0;
+        Wake();
+        return true;
+    }
+
+    TWaitResult WaitCommEvent(std::uint32_t& mask, TStopSignal& stop) override {
+        const int wakeFd = FWakeFd;
+        stop.SetWaker([wakeFd] {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] ssize_t n = ::write(wakeFd, &one, sizeof one);
+        });
+        struct Unhook {
+            TStopSignal& s;
+            ~Unhook() { s.SetWaker({}); }
+        } unhook{stop};
+
+        std::unique_lock lock(FMutex);
+        for (;;) {
+            if (stop.IsSet()) return TWaitResult::Stopped;
+            if (FHistory & FMask) {
+                mask = FHistory & FMask;
+                FHistory = 0;
+                return TWaitResult::Event;
+            }
+            if (FGone) {
+                SetLastError(FGoneError);
+                return TWaitResult::Failed;
+            }
+            const bool watchLines = FModemLines && (FMask & kLineEvents);
+            pollfd fds[2] = {{FFd, static_cast<short>(QueueFull() ? 0 : POLLIN), 0},
+                             {FWakeFd, POLLIN, 0}};
+            FWaiting = true;
+            lock.unlock();
+            const int r = ::poll(fds, 2, watchLines ? kModemPollMs : -1);
+            const int pollError = errno;
+            lock.lock();
+            FWaiting = false;
+            if (r < 0) {
+                if (pollError == EINTR) continue;
+                MarkGone(pollError);
+                continue;
+            }
+            if (fds[1].revents & POLLIN) {
+                std::uint64_t count;
+                [[maybe_unused]] ssize_t n = ::read(FWakeFd, &count, sizeof count);
+            }
+            if (fds[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) Pull();
+            // A hung-up device keeps reporting so: it will not come back on this descriptor.
+            if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) MarkGone(EIO);
+            if (watchLines) CheckLines();
+        }
+    }
+
+    bool ReadFile(void* buffer, std::uint32_t count, std::uint32_t& read) override {
+        read = 0;
+        auto* out = static_cast<unsigned char*>(buffer);
+        std::unique_lock lock(FMutex);
+        const auto timer = TTransferTimer::ForRead(FTimeouts, count);
+        const unsigned abort = FRxAbort;
+        auto last = TTransferTimer::Clock::now();
+        for (;;) {
+            if (Queued() == 0) Pull();
+            const std::uint32_t n = std::min<std::uint32_t>(count - read, Queued());
+            if (n) {
+                std::copy_n(FQueue.begin() + FHead, n, out + read);
+                FHead += n;
+                read += n;
+                if (FHead == FQueue.size()) {
+                    FQueue.clear();
+                    FHead = 0;
+                }
+                last = TTransferTimer::Clock::now();
+            }
+            if (read == count || timer.Immediate() || (timer.ReturnOnFirst() && read > 0)) break;
+            if (FGone) {
+                if (read > 0) break;
+                return Fail(FGoneError);
+            }
+            if (FRxAbort != abort) return Fail(ECANCELED);
+            const auto deadline = timer.Deadline(read > 0, last);
+            if (deadline && TTransferTimer::Clock::now() >= *deadline) break;
+            pollfd fd{FFd, POLLIN, 0};
+            lock.unlock();
+            ::poll(&fd, 1, Millis(deadline));
+            lock.lock();
+        }
+        if (read == 0 && FGone) return Fail(FGoneError);
+        return true;
+    }
+
+    bool WriteFile(const void* buffer, std::uint32_t count, std::uint32_t& written) override {
+        written = 0;
+        std::lock_guard writeLock(FWriteMutex);
+        COMMTIMEOUTS to;
+        unsigned abort;
+        std::uint32_t baud;
+        {
+            std::lock_guard lock(FMutex);
+            if (FGone) return Fail(FGoneError);
+            to = FTimeouts;
+            abort = FTxAbort;
+            baud = FDcb.BaudRate ? FDcb.BaudRate : 9600;
+        }
+        const auto timer = TTransferTimer::ForWrite(to, count);
+        const auto* in = static_cast<const unsigned char*>(buffer);
+        bool timedOut = false;
+        while (written < count) {
+            if (Aborted(FTxAbort, abort)) return Fail(ECANCELED);
+            const ssize_t n = ::write(FFd, in + written, count - written);
+            if (n > 0) {
+                written += static_cast<std::uint32_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno != EAGAIN) {
+                const int e = errno;
+                if (GoneError(e)) {
+                    std::lock_guard lock(FMutex);
+                    MarkGone(e);
+                }
+                return Fail(e);
+            }
+            const auto deadline = timer.Deadline(false, {});
+            if (deadline && TTransferTimer::Clock::now() >= *deadline) {
+                timedOut = true;
+                break;
+            }
+            pollfd fd{FFd, POLLOUT, 0};
+            ::poll(&fd, 1, Millis(deadline));
+        }
+        // The write is complete when the line has sent it; what is still
+        // queued when the time is up is withdrawn, so a retry cannot send it twice.
+        for (;;) {
+            int queued = 0;
+            if (::ioctl(FFd, TIOCOUTQ, &queued) != 0 || queued <= 0) break;
+            const auto deadline = timer.Deadline(false, {});
+            if (timedOut || (deadline && TTransferTimer::Clock::now() >= *deadline)) {
+                ::ioctl(FFd, TCFLSH, TCOFLUSH);
+                written -= std::min<std::uint32_t>(written, static_cast<std::uint32_t>(queued));
+                break;
+            }
+            if (Aborted(FTxAbort, abort)) return Fail(ECANCELED);
+            // about the time the line needs for what is queued, in small steps
+            const long us = std::clamp<long>(queued * 10'000'000L / baud, 500, 20'000);
+            std::this_thread::sleep_for(std::chrono::microseconds(us));
+        }
+        if (written == count) {
+            std::lock_guard lock(FMutex);
+            AddEvents(EV_TXEMPTY);
+        }
+        return true;
+    }
+
+    bool ClearCommError(std::uint32_t& errors, COMSTAT* stat) override {
+        std::lock_guard lock(FMutex);
+        if (Queued() == 0) Pull(); // the count must include what the kernel holds
+        errors = FErrors;
+        FErrors = 0;
+        if (stat) {
+            *stat = COMSTAT{};
+            stat->cbInQue = Queued();
+        }
+        return true;
+    }
+
+    bool PurgeComm(std::uint32_t flags) override {
+        std::lock_guard lock(FMutex);
+        // A device that went away has nothing left to abort or discard.
+        if (FGone) return true;
+        if (flags & PURGE_RXABORT) ++FRxAbort;
+        if (flags & PURGE_TXABORT) ++FTxAbort;
+        if (flags & PURGE_RXCLEAR) {
+            FQueue.clear();
+            FHead = 0;
+            FMark = 0;
+            if (::ioctl(FFd, TCFLSH, TCIFLUSH) != 0) return Fail(errno);
+        }
+        if ((flags & PURGE_TXCLEAR) && ::ioctl(FFd, TCFLSH, TCOFLUSH) != 0) return Fail(errno);
+        return true;
+    }
+
+    bool EscapeCommFunction(std::uint32_t function) override {
+        int bits = 0;
+        int r;
+        switch (function) {
+        case SETRTS:
+            bits = TIOCM_RTS;
+            r = ::ioctl(FFd, TIOCMBIS, &bits);
+            break;
+        case CLRRTS:
+            bits = TIOCM_RTS;
+            r = ::ioctl(FFd, TIOCMBIC, &bits);
+            break;
+        case SETDTR:
+            bits = TIOCM_DTR;
+            r = ::ioctl(FFd, TIOCMBIS, &bits);
+            break;
+        case CLRDTR:
+            bits = TIOCM_DTR;
+            r = ::ioctl(FFd, TIOCMBIC, &bits);
+            break;
+        case SETBREAK:
+            r = ::ioctl(FFd, TIOCSBRK);
+            break;
+        case CLRBREAK:
+            r = ::ioctl(FFd, TIOCCBRK);
+            break;
+        case SETXOFF:
+            r = ::ioctl(FFd, TCXONC, TCOOFF);
+            break;
+        case SETXON:
+            r = ::ioctl(FFd, TCXONC, TCOON);
+            break;
+        default:
+            return Fail(EINVAL);
+        }
+        return r == 0 || Fail(errno);
+    }
+
+    bool GetCommModemStatus(std::uint32_t& status) override {
+        status = 0;
+        int bits = 0;
+        if (::ioctl(FFd, TIOCMGET, &bits) != 0) {
+            // No modem lines (a pseudo-terminal): all of them read as off.
+            if (errno == ENOTTY || errno == EINVAL) return true;
+            return Fail(errno);
+        }
+        if (bits & TIOCM_CTS) status |= MS_CTS_ON;
+        if (bits & TIOCM_DSR) status |= MS_DSR_ON;
+        if (bits & TIOCM_RI) status |= MS_RING_ON;
+        if (bits & TIOCM_CD) status |= MS_RLSD_ON;
+        return true;
+    }
+
+private:
+    std::uint32_t Queued() const { return static_cast<std::uint32_t>(FQueue.size() - FHead); }
+    bool QueueFull() const { return Queued() >= FCapacity; }
+
+    bool Aborted(const unsigned& counter, unsigned seen) {
+        std::lock_guard lock(FMutex);
+        return counter != seen;
+    }
+
+    void Wake() {
+        if (!FWaiting) return;
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(FWakeFd, &one, sizeof one);
+    }
+
+    void AddEvents(std::uint32_t events) {
+        const std::uint32_t fresh = events & FMask & ~FHistory;
+        FHistory |= events & FMask;
+        if (fresh) Wake();
+    }
+
+    void MarkGone(int error) {
+        if (FGone) return;
+        FGone = true;
+        FGoneError = error;
+        Wake();
+    }
+
+    // Takes what the kernel holds into the queue (FMutex held).
+    void Pull() {
+        if (FGone) return;
+        if (FHead > 0 && FHead == FQueue.size()) {
+            FQueue.clear();
+            FHead = 0;
+        }
+        std::uint32_t events = 0;
+        std::uint32_t errors = 0;
+        const std::size_t before = Queued();
+        while (!QueueFull()) {
+            const std::size_t want = std::min<std::size_t>(kChunk, FCapacity - Queued());
+            FChunk.resize(want);
+            const ssize_t n = ::read(FFd, FChunk.data(), want);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                if (errno != EAGAIN) MarkGone(errno);
+                break;
+            }
+            if (n == 0) { // end of file: the device has hung up
+                MarkGone(EIO);
+                break;
+            }
+            Decode(FChunk.data(), static_cast<std::size_t>(n), events, errors);
+            if (static_cast<std::size_t>(n) < want) break;
+        }
+        if (FHasICount && !FGone) {
+            serial_icounter_struct now{};
+            if (::ioctl(FFd, TIOCGICOUNT, &now) == 0) {
+                if (errors & CE_FRAME) { // a marked byte: which error was it?
+                    const bool frame = now.frame != FICount.frame;
+                    const bool parity = now.parity != FICount.parity;
+                    if (parity && !frame) errors &= ~CE_FRAME;
+                    if (parity) errors |= CE_RXPARITY;
+                }
+                if (now.overrun != FICount.overrun || now.buf_overrun != FICount.buf_overrun) {
+                    errors |= CE_OVERRUN;
+                    events |= EV_ERR;
+                }
+                FICount = now;
+            }
+        }
+        const std::size_t after = Queued();
+        const std::size_t full = std::size_t(FCapacity) * 8 / 10;
+        if (before < full && after >= full) events |= EV_RX80FULL;
+        FErrors |= errors;
+        AddEvents(events);
+    }
+
+    // Removes the PARMRK marks: 377 377 is a 377 byte, 377 0 0 a break,
+    // 377 0 c a byte received with a framing or parity error.
+    void Decode(const unsigned char* p, std::size_t n, std::uint32_t& events,
+                std::uint32_t& errors) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const unsigned char c = p[i];
+            switch (FMark) {
+            case 0:
+                if (c == 0xFF)
+                    FMark = 1;
+                else
+                    Emit(c, events);
+                break;
+            case 1:
+                if (c == 0x00) {
+                    FMark = 2;
+                } else {
+                    FMark = 0;
+                    Emit(0xFF, events);
+                    if (c != 0xFF) Emit(c, events);
+                }
+                break;
+            default:
+                FMark = 0;
+                if (c == 0x00) {
+                    errors |= CE_BREAK;
+                    events |= EV_BREAK;
+                } else {
+                    errors |= CE_FRAME;
+                    events |= EV_ERR;
+                    const bool replace =
+                        (FDcb.Flags & (fParity | fErrorChar)) == (fParity | fErrorChar);
+                    Emit(replace ? static_cast<unsigned char>(FDcb.ErrorChar) : c, events);
+                }
+                break;
+            }
+        }
+    }
+
+    void Emit(unsigned char c, std::uint32_t& events) {
+        if (c == 0 && (FDcb.Flags & fNull)) return;
+        FQueue.push_back(c);
+        events |= EV_RXCHAR;
+        if (c == static_cast<unsigned char>(FDcb.EvtChar)) events |= EV_RXFLAG;
+    }
+
+    // Devices with modem lines: compare the lines (and the kernel's change
+    // counters, so that a short pulse is not missed) with what was seen last.
+    void CheckLines() {
+        int bits = 0;
+        if (::ioctl(FFd, TIOCMGET, &bits) != 0) {
+            if (GoneError(errno)) MarkGone(errno);
+            return;
+        }
+        std::uint32_t events = 0;
+        const int changed = bits ^ FLastModem;
+        if (changed & TIOCM_CTS) events |= EV_CTS;
+        if (changed & TIOCM_DSR) events |= EV_DSR;
+        if (changed & TIOCM_CD) events |= EV_RLSD;
+        if ((changed & TIOCM_RI) && (bits & TIOCM_RI)) events |= EV_RING;
+        FLastModem = bits;
+        if (FHasICount) {
+            serial_icounter_struct now{};
+            if (::ioctl(FFd, TIOCGICOUNT, &now) == 0) {
+                if (now.cts != FICount.cts) events |= EV_CTS;
+                if (now.dsr != FICount.dsr) events |= EV_DSR;
+                if (now.dcd != FICount.dcd) events |= EV_RLSD;
+                if (now.rng != FICount.rng) events |= EV_RING;
+                FICount.cts = now.cts;
+                FICount.dsr = now.dsr;
+                FICount.dcd = now.dcd;
+                FICount.rng = now.rng;
+            }
+        }
+        AddEvents(events);
+    }
+
+    const int FFd;
+    const int FWakeFd;
+    std::mutex FMutex;      // everything below but the write path
+    std::mutex FWriteMutex; // one write at a time
+    DCB FDcb{};
+    COMMTIMEOUTS FTimeouts{};
+    std::uint32_t FCapacity = kMinQueue;
+    std::vector<unsigned char> FQueue;
+    std::size_t FHead = 0;
+    std::vector<unsigned char> FChunk;
+    int FMark = 0;
+    std::uint32_t FMask = 0;
+    std::uint32_t FHistory = 0;
+    std::uint32_t FErrors = 0;
+    bool FWaiting = false;
+    bool FGone = false;
+    int FGoneError = 0;
+    bool FModemLines = false;
+    int FLastModem = 0;
+    bool FHasICount = false;
+    serial_icounter_struct FICount{};
+    unsigned FRxAbort = 0;
+    unsigned FTxAbort = 0;
+};
+
+} // namespace
+
+std::unique_ptr<ISerialDevice> OpenTty(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        Fail(errno);
+        return nullptr;
+    }
+    auto fail = [fd](int error) -> std::unique_ptr<ISerialDevice> {
+        ::close(fd);
+        Fail(error);
+        return nullptr;
+    };
+    if (!::isatty(fd)) return fail(ENOTTY);
+    // Exclusive: the lock keeps out every other opener, root included; TIOCEXCL
+    // also keeps out programs that do not lock.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+    ::ioctl(fd, TIOCEXCL);
+    // Opening raised DTR and RTS; with their control disabled they stay low.
+    const int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(fd, TIOCMBIC, &lines);
+
+    struct termios2 t {};
+    if (::ioctl(fd, TCGETS2, &t) != 0) return fail(errno);
+    t.c_iflag &= ~(IGNBRK | BRKINT | IGNPAR | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                   IXANY | IMAXBEL | IUCLC);
+    t.c_iflag |= INPCK | PARMRK;
+    t.c_oflag &= ~OPOST;
+    t.c_lflag &= ~(ISIG | ICANON | ECHO | ECHOE | ECHOK | ECHONL | IEXTEN | NOFLSH | TOSTOP);
+    t.c_cflag &= ~(HUPCL | CSIZE | PARENB | CRTSCTS);
+    t.c_cflag |= CS8 | CREAD | CLOCAL;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    if (::ioctl(fd, TCSETS2, &t) != 0) return fail(errno);
+
+    const int wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd < 0) return fail(errno);
+    return std::make_unique<TTtyDevice>(fd, wakeFd);
+}
+
+} // namespace serial

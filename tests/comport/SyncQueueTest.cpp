@@ -1,0 +1,114 @@
+// The window-thread call queue, driven without any GUI.
+#include "SyncQueue.h"
+#include "Platform.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+TEST(SyncQueueTest, SynchronizeRunsOnTheDrainingThreadAndWaitsForIt) {
+    SyncQueue q;
+    std::atomic<int> wakes{0};
+    q.SetWakeUp([&] { ++wakes; });
+    std::thread::id ranOn;
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        q.Synchronize([&] { ranOn = std::this_thread::get_id(); });
+        returned = true;
+    });
+    while (q.Pending() == 0)
+        std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(20ms);
+    EXPECT_FALSE(returned) << "the worker waits until the call has run";
+    EXPECT_EQ(wakes, 1);
+    EXPECT_EQ(q.Drain(), 1u);
+    worker.join();
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+}
+
+TEST(SyncQueueTest, ExceptionsReachTheWorkerOrTheErrorReport) {
+    SyncQueue q;
+    std::string caught;
+    std::thread worker([&] {
+        try {
+            q.Synchronize([] { throw std::runtime_error("from handler"); });
+        } catch (const std::exception& e) {
+            caught = e.what();
+        }
+    });
+    while (q.Pending() == 0)
+        std::this_thread::sleep_for(1ms);
+    q.Drain();
+    worker.join();
+    EXPECT_EQ(caught, "from handler");
+
+    std::vector<std::string> reported;
+    platform::SetErrorReporter([&](const std::string& m) { reported.push_back(m); });
+    q.Post([] { throw std::runtime_error("posted"); });
+    std::thread sender([&] { q.Send([] { throw std::runtime_error("sent"); }); });
+    q.WaitDrainingFor([&] { return reported.size() == 2; }, 5s);
+    sender.join();
+    platform::SetErrorReporter(nullptr);
+    EXPECT_EQ(reported, (std::vector<std::string>{"posted", "sent"}));
+}
+
+TEST(SyncQueueTest, OneWakeUpPerDrainAndDrainingWhileWaiting) {
+    SyncQueue q;
+    std::atomic<int> wakes{0};
+    q.SetWakeUp([&] { ++wakes; });
+    int ran = 0;
+    for (int i = 0; i < 3; ++i)
+        q.Post([&] { ++ran; });
+    EXPECT_EQ(wakes, 1) << "a pending Drain takes all three";
+    q.Drain();
+    EXPECT_EQ(ran, 3);
+    q.Post([&] { ++ran; });
+    EXPECT_EQ(wakes, 2);
+    q.Drain();
+
+    // A waiter keeps running calls until the worker it waits for has ended.
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        for (int i = 0; i < 5; ++i)
+            q.Synchronize([&] { ++ran; });
+        finished = true;
+        q.Notify();
+    });
+    q.WaitDraining([&] { return finished.load(); });
+    worker.join();
+    EXPECT_EQ(ran, 9);
+}
+
+TEST(SyncQueueTest, ReleaserLetsTheWorkerGoBeforeTheCallEnds) {
+    SyncQueue q;
+    EXPECT_FALSE(SyncQueue::CurrentReleaser());
+    std::atomic<bool> workerDone{false};
+    bool sawWorkerDone = false;
+    std::thread worker([&] {
+        q.Synchronize([&] {
+            auto release = SyncQueue::CurrentReleaser();
+            ASSERT_TRUE(release);
+            release();
+            // the worker may now return although this call still runs
+            for (int i = 0; i < 500 && !workerDone; ++i)
+                std::this_thread::sleep_for(2ms);
+            sawWorkerDone = workerDone;
+            throw std::runtime_error("not seen by the released worker");
+        });
+        workerDone = true;
+    });
+    while (q.Pending() == 0)
+        std::this_thread::sleep_for(1ms);
+    q.Drain();
+    worker.join();
+    EXPECT_TRUE(sawWorkerDone);
+}
+
+} // namespace
