@@ -1,0 +1,81 @@
+// The process-wide tick service behind the lamps: one 55 ms tick drives every
+// lamp's blink and flash. Qt-free; TickDriver.h runs the tick from a QTimer.
+// Everything runs on the window thread, so nothing here is locked.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+// Start-up failure of a limited system resource ("no more timers").
+class EOutOfResources : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TTickService {
+public:
+    static constexpr int TickMs = 55;
+    static constexpr int PhaseCount = 7;
+    using TTickProc = std::function<void()>;
+
+    // What a record holds, for inspection.
+    struct TTimerInfo {
+        bool Busy = false;
+        bool Enabled = false;
+        std::int32_t Id = 0;
+        std::uint16_t Reload = 0; // a phase timer's phase
+        std::uint16_t Countdown = 0;
+        bool PhaseTimer = false;
+    };
+
+    TTickService() = default;
+    TTickService(const TTickService&) = delete;
+    TTickService& operator=(const TTickService&) = delete;
+
+    // An interval timer, not yet running; its id is one above the largest.
+    std::int32_t AddIntervalTimer(TTickProc callback);
+    // A phase timer, running at once; phases are handed out 0..6 in turn.
+    std::int32_t AddPhaseTimer(TTickProc callback);
+    // (Re)starts an interval timer with the interval in whole ticks of 55.5 ms
+    // (at least one); a zero or negative interval leaves it as it is.
+    void SetInterval(std::int32_t id, std::int32_t milliseconds);
+    void Remove(std::int32_t id);
+
+    // One tick: advance the blink phase, run due phase and interval timers.
+    void Tick();
+
+    int BlinkPhase() const { return FBlinkPhase; }
+    bool BlinkFlag() const { return FBlinkFlag; }
+    int PhaseAllocator() const { return FPhaseAllocator; }
+    std::size_t Count() const;
+    std::optional<TTimerInfo> Timer(std::int32_t id) const;
+
+    // Ticks for an interval: milliseconds / 55.5 rounded, within 1..65535;
+    // 0 for a zero or negative interval.
+    static int TicksFor(std::int32_t milliseconds);
+
+private:
+    struct TRecord {
+        TTimerInfo Info;
+        TTickProc Callback;
+        bool Removed = false; // taken out while a tick runs; freed after it
+    };
+    std::int32_t NewRecord(TTickProc callback);
+    TRecord* Find(std::int32_t id) const;
+    void Purge();
+
+    // Records are heap-held so a callback that adds timers does not move the
+    // record (and the function) that is running.
+    std::vector<std::unique_ptr<TRecord>> FRecords;
+    int FBlinkPhase = 0;
+    bool FBlinkFlag = false;
+    int FPhaseAllocator = 0;
+    int FTickDepth = 0;
+};
+
+// The one service of the program (created on first use, before any lamp).
+TTickService& TickService();
