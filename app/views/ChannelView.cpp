@@ -1,0 +1,131 @@
+#include "ChannelView.h"
+
+#include "Platform.h"
+
+namespace {
+// Holds back repaints of a memo while a history is replayed into it.
+class TUpdateLock {
+public:
+    explicit TUpdateLock(TMemoText& m) : M(m) { M.BeginUpdate(); }
+    ~TUpdateLock() { M.EndUpdate(); }
+    TUpdateLock(const TUpdateLock&) = delete;
+    TUpdateLock& operator=(const TUpdateLock&) = delete;
+
+private:
+    TMemoText& M;
+};
+} // namespace
+
+TChannelView::TChannelView() = default;
+
+TMemoForm TChannelView::RxForm() const {
+    switch (FMode) {
+    case dmASCII:
+        return mfASCII;
+    case dmBoth:
+        return mfBoth;
+    default:
+        return mfHex;
+    }
+}
+
+TMemoForm TChannelView::TxForm() const {
+    return FMode == dmANSI ? mfASCII : RxForm();
+}
+
+void TChannelView::AddRxByte(std::uint8_t b) {
+    FRxData.push_back(static_cast<char>(b));
+    ShowRxByte(b);
+}
+
+void TChannelView::ShowRxByte(std::uint8_t b) {
+    if (FMode == dmANSI) {
+        if (FeedAnsi) FeedAnsi(b);
+        return;
+    }
+    FOutPutList.AddByte(b, RxForm());
+}
+
+void TChannelView::ShowTxByte(std::uint8_t b) {
+    FInputList.AddByte(b, TxForm());
+}
+
+void TChannelView::SetMode(std::uint8_t mode) {
+    if (mode > dmANSI) {
+        StoreMode(mode);
+        return;
+    }
+    const bool ansi = mode == dmANSI;
+    if (!ansi) {
+        FOutPutVisible = true;
+        if (ShowOutPutList) ShowOutPutList(true);
+    }
+    FMode = mode;
+    if (ansi) {
+        FOutPutVisible = false;
+        if (ShowOutPutList) ShowOutPutList(false);
+    }
+    FOutPutList.Clear();
+    if (ansi && ClearAnsi) ClearAnsi();
+    FInputList.Clear();
+    {
+        // Resumed editor first, then the receive view.
+        TUpdateLock out(FOutPutList);
+        TUpdateLock in(FInputList);
+        // By index: a nested receive during a replay hook must not invalidate it.
+        for (std::size_t i = 0; i < FRxData.size(); ++i)
+            ShowRxByte(static_cast<std::uint8_t>(FRxData[i]));
+        for (std::size_t i = 0; i < FTxData.size(); ++i)
+            ShowTxByte(static_cast<std::uint8_t>(FTxData[i]));
+    }
+    if (FocusInputList) FocusInputList();
+}
+
+void TChannelView::ClearRx() {
+    FOutPutList.Clear();
+    if (ClearAnsi) ClearAnsi();
+    std::string().swap(FRxData); // hands a long history's memory back
+}
+
+void TChannelView::ClearTx() {
+    FInputList.Clear();
+    std::string().swap(FTxData);
+}
+
+void TChannelView::ClearRxView() {
+    FOutPutList.Clear();
+}
+
+void TChannelView::ClearTxView() {
+    FInputList.Clear();
+}
+
+void TChannelView::InputListKeyDown(std::uint16_t key, TShiftState shift) {
+    RunTxActions(FKeys.KeyDown(key, shift));
+}
+
+void TChannelView::InputListKeyPress(char32_t ch) {
+    RunTxActions(FKeys.KeyPress(ch));
+}
+
+void TChannelView::RunTxActions(const TTxActions& actions) {
+    for (const TTxAction& a : actions) {
+        switch (a.Kind) {
+        case TTxAction::taEndBreak:
+            if (SetBreak) SetBreak(false);
+            break;
+        case TTxAction::taBeep:
+            platform::MessageBeep(a.Value);
+            break;
+        case TTxAction::taShow:
+            ShowTxByte(a.Value);
+            break;
+        case TTxAction::taRecord:
+            FTxData.push_back(static_cast<char>(a.Value));
+            break;
+        case TTxAction::taSend:
+            if (SendByte) SendByte(a.Value);
+            break;
+        }
+    }
+}
