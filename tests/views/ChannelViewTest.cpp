@@ -144,24 +144,4 @@ TEST(ChannelView, EveryByteValueReplaysAsShown) {
     }
 }
 
-struct TCounting : TMemoObserver {
-    int Changes = 0;
-    void MemoChanged() override { ++Changes; }
-    void MemoDestroyed() override {}
-};
-
-TEST(ChannelView, SwitchRedrawsEachViewOnce) {
-    TLoggedChannel c;
-    c.Receive(std::string(1000, 'r'));
-    c.Send(std::string(100, 't'));
-    TCounting out, in;
-    c.ch.OutPutList().SetObserver(&out);
-    c.ch.InputList().SetObserver(&in);
-    c.ch.SetMode(TChannelView::dmBoth);
-    EXPECT_EQ(out.Changes, 2); // the clear, then the whole replay at once
-    EXPECT_EQ(in.Changes, 2);
-    c.ch.OutPutList().SetObserver(nullptr);
-    c.ch.InputList().SetObserver(nullptr);
-}
-
 } // namespace

@@ -96,25 +96,14 @@ void TestMemoView::hexEntryThroughKeyEvents() {
         QCOMPARE(r.sent, std::string("x"));
         QCOMPARE(platform::TakeBeeps(), Beeps{1});
     }
-    struct NotHex {
-        const char* name;
-        Qt::Key key;
-        Qt::KeyboardModifiers mods;
-    } notHex[] = {
-        {"Ctrl+Shift+4", Qt::Key_4, Qt::ControlModifier | Qt::ShiftModifier},
-        {"Ctrl+Shift+$", Qt::Key_Dollar, Qt::ControlModifier | Qt::ShiftModifier},
-        {"Ctrl+keypad 4", Qt::Key_4, Qt::ControlModifier | Qt::KeypadModifier},
-        {"Ctrl+Alt+4", Qt::Key_4, Qt::ControlModifier | Qt::AltModifier},
-        {"Ctrl+G", Qt::Key_G, Qt::ControlModifier},
-        {"Ctrl+Meta+4", Qt::Key_4, Qt::ControlModifier | Qt::MetaModifier},
-    };
-    for (const NotHex& c : notHex) {
-        TRig r;
-        r.in->setEnabled(true);
-        r.Key(c.key, c.mods);
-        QVERIFY2(!r.ch.Keys().HexPending(), c.name);
-        QCOMPARE(r.sent, std::string());
-    }
+    // Shifted digits, keypad digits and Super combinations are no hex digits.
+    TRig r;
+    r.in->setEnabled(true);
+    r.Key(Qt::Key_Dollar, Qt::ControlModifier | Qt::ShiftModifier);
+    r.Key(Qt::Key_4, Qt::ControlModifier | Qt::KeypadModifier);
+    r.Key(Qt::Key_4, Qt::ControlModifier | Qt::MetaModifier);
+    QVERIFY(!r.ch.Keys().HexPending());
+    QCOMPARE(r.sent, std::string());
 }
 
 void TestMemoView::enterAndRefusedKeys() {
