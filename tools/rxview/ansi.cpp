@@ -1,0 +1,159 @@
+#include "ansi.h"
+
+#include <cstdio>
+#include <ostream>
+#include <string_view>
+
+#include "Cp437.h"
+#include "Platform.h"
+#include "Screen.h"
+
+#ifdef ZELMAR_WITH_QT
+#include "AnsiPng.h"
+#endif
+
+namespace rxview {
+namespace {
+
+constexpr int kShownRows = 25;
+constexpr int kShownCols = 80;
+
+struct TOptions {
+    std::string Format = "cells";
+    bool Xlat = true;
+    std::string OutFile;
+    int Font = 12;
+};
+
+bool ParseOptions(const std::vector<std::string>& args, TOptions& o, std::ostream& err) {
+    for (const std::string& a : args) {
+        const auto value = [&a](std::string_view key) -> const char* {
+            return a.compare(0, key.size(), key) == 0 ? a.c_str() + key.size() : nullptr;
+        };
+        if (const char* v = value("--format=")) {
+            o.Format = v;
+            if (o.Format != "cells" && o.Format != "text" && o.Format != "png") {
+                err << "rxview: unknown format \"" << v << "\" (cells, text or png)\n";
+                return false;
+            }
+        } else if (const char* v = value("--xlat=")) {
+            const std::string s = v;
+            if (s != "on" && s != "off") {
+                err << "rxview: --xlat takes on or off\n";
+                return false;
+            }
+            o.Xlat = s == "on";
+        } else if (const char* v = value("--out=")) {
+            o.OutFile = v;
+        } else if (const char* v = value("--font=")) {
+            const std::string s = v;
+            if (s != "12" && s != "9") {
+                err << "rxview: --font takes 12 or 9\n";
+                return false;
+            }
+            o.Font = s == "9" ? 9 : 12;
+        } else {
+            err << "rxview: unknown option \"" << a << "\" for --mode=ansi\n";
+            return false;
+        }
+    }
+    if (o.Format == "png" && o.OutFile.empty()) {
+        err << "rxview: --format=png needs --out=FILE\n";
+        return false;
+    }
+    return true;
+}
+
+// The interpreter writes a report as two debug-output calls, the counter and
+// then the message; they are joined here into one line without the CR LF.
+class TReportLines {
+public:
+    explicit TReportLines(std::ostream& err) : FErr(err) {
+        platform::SetDebugSink([this](std::string_view t) { Take(t); });
+    }
+    ~TReportLines() { platform::SetDebugSink(nullptr); }
+
+private:
+    static bool IsCounter(std::string_view t) {
+        if (t.size() < 5 || t.back() != ' ') return false;
+        for (char c : t.substr(0, t.size() - 1))
+            if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+        return true;
+    }
+    void Take(std::string_view t) {
+        if (FPrefix.empty() && IsCounter(t)) {
+            FPrefix = t;
+            return;
+        }
+        if (t.size() >= 2 && t.substr(t.size() - 2) == "\r\n") t.remove_suffix(2);
+        FErr << FPrefix << t << '\n';
+        FPrefix.clear();
+    }
+    std::ostream& FErr;
+    std::string FPrefix;
+};
+
+void PrintCells(const emulvt::TScreen& s, std::ostream& out) {
+    std::string line;
+    for (int r = 0; r < kShownRows; ++r) {
+        const emulvt::TLine& row = s.RowAt(r);
+        line.clear();
+        for (int c = 0; c < kShownCols; ++c) {
+            char tok[8];
+            std::snprintf(tok, sizeof tok, c ? " %02X%02X" : "%02X%02X", row.Chars[c],
+                          row.Attrs[c]);
+            line += tok;
+        }
+        out << line << '\n';
+    }
+    out << "cursor " << s.CurRow() << ' ' << s.CurCol() << '\n';
+}
+
+void PrintText(const emulvt::TScreen& s, std::ostream& out) {
+    std::string line;
+    for (int r = 0; r < kShownRows; ++r) {
+        const emulvt::TLine& row = s.RowAt(r);
+        line.clear();
+        for (int c = 0; c < kShownCols; ++c)
+            emulvt::AppendCp437Utf8(line, row.Chars[c]);
+        while (!line.empty() && line.back() == ' ')
+            line.pop_back();
+        out << line << '\n';
+    }
+}
+
+} // namespace
+
+int RunAnsiView(const std::vector<std::string>& args, const std::string& input, std::ostream& out,
+                std::ostream& err) {
+    TOptions o;
+    if (!ParseOptions(args, o, err)) return 2;
+    TReportLines reports(err);
+
+    if (o.Format == "png") {
+#ifdef ZELMAR_WITH_QT
+        std::string error;
+        const bool ok = emulvt::RenderAnsiPng(input, o.Xlat, o.Font, o.OutFile, error);
+        if (!ok) err << "rxview: " << error << '\n';
+        return ok ? 0 : 1;
+#else
+        err << "rxview: --format=png is not available in this build (no Qt)\n";
+        return 1;
+#endif
+    }
+
+    // The state of a terminal view after ClearView.
+    emulvt::TScreen screen;
+    screen.ClearAll();
+    screen.SetRecvXlat(!o.Xlat);
+    screen.SetXlatDefault(!o.Xlat);
+    screen.ProcessText(input);
+    if (o.Format == "text")
+        PrintText(screen, out);
+    else
+        PrintCells(screen, out);
+    out.flush();
+    return out ? 0 : 1;
+}
+
+} // namespace rxview
