@@ -1,0 +1,443 @@
+// Printing a receive view: the text device's layout on real paint devices
+// (PDF writer, image), the print operation through the dialog seam, bitmap
+// files in a real temporary directory, and print-system failures.
+#include "Platform.h"
+#include "ReceivePrint.h"
+
+#include <QAbstractPrintDialog>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFontInfo>
+#include <QLineEdit>
+#include <QPageSize>
+#include <QPdfWriter>
+#include <QPrintDialog>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+// A receive view's HEX form: 20 bytes a line, "XX " each.
+std::vector<std::string> HexLines(int n) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < n; ++i) {
+        std::string s;
+        for (int b = 0; b < 20; ++b) {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%02X ", (i * 20 + b) & 0xFF);
+            s += buf;
+        }
+        lines.push_back(s);
+    }
+    return lines;
+}
+
+int PdfPageCount(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return -1;
+    const QByteArray pdf = f.readAll();
+    int n = 0;
+    for (qsizetype at = pdf.indexOf("/Type /Page"); at >= 0;
+         at = pdf.indexOf("/Type /Page", at + 1))
+        if (pdf.mid(at + 11, 1) != "s") ++n;
+    return n;
+}
+
+// Each printed line lies where the rule puts it: straight below the one
+// before, or at the top of a new page when that one came too close to the bottom.
+void CheckPageBreaks(const std::vector<TPrintedLine>& lines, int pageHeight) {
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const TPrintedLine& a = lines[i - 1];
+        const TPrintedLine& b = lines[i];
+        const int next = a.Y + a.Height;
+        const bool mustBreak = next > pageHeight - 2 * a.Height;
+        QVERIFY2(b.Page == a.Page + (mustBreak ? 1 : 0), qPrintable(QString("line %1").arg(i)));
+        QCOMPARE(b.Y, mustBreak ? 0 : next);
+    }
+}
+
+QImage TestPicture(int w = 502, int h = 298) {
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(QColor(0, 0, 168));
+    for (int x = 0; x < 40; ++x)
+        for (int y = 0; y < 20; ++y)
+            img.setPixel(x, y, qRgb(255, 255, 84));
+    return img;
+}
+
+void Touch(const QString& path) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+}
+
+// A printer that stops working after its first page.
+class TFailingPrinter : public QPrinter {
+public:
+    explicit TFailingPrinter(const QString& file) : QPrinter(QPrinter::HighResolution) {
+        setOutputFormat(QPrinter::PdfFormat);
+        setOutputFileName(file);
+    }
+    bool newPage() override { return false; }
+};
+
+} // namespace
+
+class TPrintTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        tmp = std::make_unique<QTemporaryDir>();
+        QVERIFY(tmp->isValid());
+        platform::TakeBeeps();
+    }
+
+    void hexLinesLayOutOnePerLineWithPageBreaks() {
+        const QString pdf = dir.filePath("hex.pdf");
+        QPdfWriter writer(pdf);
+        writer.setPageSize(QPageSize(QPageSize::A5));
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        TTextDevice dev(&writer);
+        dev.SetRecording(true);
+        dev.Open();
+        QCOMPARE(dev.Font().family(), QString("Courier New"));
+        QCOMPARE(dev.Font().pointSize(), 9);
+        QVERIFY(QFontInfo(dev.Font()).fixedPitch());
+        const auto lines = HexLines(100);
+        for (const auto& l : lines) {
+            dev.Write(FromCp1252(l));
+            dev.EndLine();
+        }
+        dev.Close();
+
+        QCOMPARE(dev.Lines().size(), std::size_t(100));
+        for (int i = 0; i < 100; ++i) {
+            QCOMPARE(dev.Lines()[i].Text, QString::fromStdString(lines[i]));
+            QCOMPARE(dev.Lines()[i].Height, dev.FontHeight() + 2);
+        }
+        QCOMPARE(dev.Lines().front().Y, 0);
+        CheckPageBreaks(dev.Lines(), dev.PageHeight());
+        QVERIFY(dev.Page() > 1);
+        QCOMPARE(dev.Lines().back().Page, dev.Page());
+        QCOMPARE(PdfPageCount(pdf), dev.Page());
+    }
+
+    void overlongLineContinuesOnNextPrintedLine() {
+        // An image page 300 device units wide: a 9-point character is 12 or
+        // so wide at 150 dpi, so 200 characters need several printed lines.
+        QImage page(300, 200, QImage::Format_RGB32);
+        page.setDotsPerMeterX(5906);
+        page.setDotsPerMeterY(5906);
+        page.fill(Qt::white);
+        int pages = 1;
+        TTextDevice dev(&page, [&] {
+            ++pages;
+            return true;
+        });
+        dev.SetRecording(true);
+        dev.Open();
+        QString longLine;
+        for (int i = 0; i < 200; ++i)
+            longLine += QChar('A' + i % 26);
+        dev.Write(longLine);
+        dev.EndLine();
+        dev.Write("next");
+        dev.EndLine();
+        dev.Close();
+
+        const auto& out = dev.Lines();
+        QVERIFY(out.size() >= 4);
+        QString joined;
+        const QFontMetrics fm(dev.Font(), &page);
+        for (std::size_t i = 0; i + 1 < out.size(); ++i) {
+            joined += out[i].Text;
+            QVERIFY(fm.horizontalAdvance(out[i].Text) <= dev.PageWidth());
+            // nothing wasted: one more character would not have fitted
+            if (i + 2 < out.size())
+                QVERIFY(fm.horizontalAdvance(out[i].Text + out[i + 1].Text[0]) > dev.PageWidth());
+        }
+        QCOMPARE(joined, longLine);
+        QCOMPARE(out.back().Text, QString("next"));
+        CheckPageBreaks(out, dev.PageHeight());
+        QCOMPARE(out.back().Page, pages);
+
+        // Drawn from the top-left corner of the page, no margin.
+        QImage first(300, 200, QImage::Format_RGB32);
+        first.setDotsPerMeterX(5906);
+        first.setDotsPerMeterY(5906);
+        first.fill(Qt::white);
+        TTextDevice one(&first, [] { return true; });
+        one.Open();
+        one.Write("MMMM");
+        one.EndLine();
+        one.Close();
+        int minX = 999, minY = 999;
+        for (int y = 0; y < first.height(); ++y)
+            for (int x = 0; x < first.width(); ++x)
+                if (qGray(first.pixel(x, y)) < 128) {
+                    minX = std::min(minX, x);
+                    minY = std::min(minY, y);
+                }
+        QVERIFY(minX < fm.horizontalAdvance('M'));
+        QVERIFY(minY < fm.height());
+    }
+
+    void emptyLineAdvancesByFontHeight_andNarrowPageStillEnds() {
+        QImage page(400, 400, QImage::Format_RGB32);
+        TTextDevice dev(&page, [] { return true; });
+        dev.SetRecording(true);
+        dev.Open();
+        dev.EndLine();
+        dev.Write("x");
+        dev.EndLine();
+        dev.Close();
+        QCOMPARE(dev.Lines()[0].Height, dev.FontHeight());
+        QCOMPARE(dev.Lines()[1].Y, dev.FontHeight());
+
+        // A page narrower than one character still prints everything, one per line.
+        QImage sliver(3, 4000, QImage::Format_RGB32);
+        TTextDevice thin(&sliver, [] { return true; });
+        thin.SetRecording(true);
+        thin.Open();
+        thin.Write("abc");
+        thin.EndLine();
+        thin.Close();
+        QCOMPARE(thin.Lines().size(), std::size_t(3));
+        QCOMPARE(thin.Lines()[2].Text, QString("c"));
+    }
+
+    void emptyViewOrCancelledDialogDoesNothing() {
+        const QString out = dir.filePath("paper.pdf");
+        TFakePrintDialog dlg(out);
+        TPrintRequest rq;
+        rq.Dialog = &dlg;
+        for (std::uint8_t mode : {0, 1, 2}) {
+            rq.Mode = mode;
+            QCOMPARE(PrintReceiveView(rq).Outcome, poNothing);
+        }
+        QCOMPARE(dlg.ShownCount(), 0);
+
+        dlg.SetAnswer(false);
+        rq.Lines = HexLines(3);
+        QCOMPARE(PrintReceiveView(rq).Outcome, poCancelled);
+        rq.Mode = 3;
+        bool rendered = false;
+        rq.RenderView = [&] {
+            rendered = true;
+            return TestPicture();
+        };
+        QCOMPARE(PrintReceiveView(rq).Outcome, poCancelled);
+        QCOMPARE(dlg.ShownCount(), 2);
+        QVERIFY(!rendered);
+        QVERIFY(!QFile::exists(out));
+        QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+        QVERIFY(platform::TakeBeeps().empty());
+    }
+
+    void textPrintGoesToThePrinter_orientationLeftAsItIs() {
+        const QString out = dir.filePath("paper.pdf");
+        TFakePrintDialog dlg(out);
+        TPrintRequest rq;
+        rq.Dialog = &dlg;
+        rq.Mode = 1;
+        rq.Lines = HexLines(100);
+        rq.RecordLayout = true;
+        const TPrintResult r = PrintReceiveView(rq);
+        QCOMPARE(r.Outcome, poTextPrinted);
+        QCOMPARE(r.Layout.size(), std::size_t(100));
+        QCOMPARE(r.Layout.back().Page, r.Pages);
+        QCOMPARE(PdfPageCount(out), r.Pages);
+        QCOMPARE(dlg.Printer().pageLayout().orientation(), QPageLayout::Portrait);
+        QVERIFY(platform::TakeBeeps().empty());
+
+        // A picture print turns the printer to landscape and beeps when done ...
+        rq.Mode = 3;
+        rq.RenderView = [] { return TestPicture(); };
+        QCOMPARE(PrintReceiveView(rq).Outcome, poPicturePrinted);
+        QVERIFY(platform::TakeBeeps() == std::vector<std::uint32_t>{0xFFFF});
+        QCOMPARE(PdfPageCount(out), 1);
+        // ... and a text print after it stays landscape: a shorter page.
+        rq.Mode = 0;
+        const TPrintResult land = PrintReceiveView(rq);
+        QCOMPARE(dlg.Printer().pageLayout().orientation(), QPageLayout::Landscape);
+        const auto onFirstPage = [](const TPrintResult& p) {
+            return std::count_if(p.Layout.begin(), p.Layout.end(),
+                                 [](const TPrintedLine& l) { return l.Page == 1; });
+        };
+        QVERIFY(onFirstPage(land) < onFirstPage(r));
+    }
+
+    void bitmapNames_data() {
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("first") << 1 << QStringList{} << "ANSI100.bmp";
+        QTest::newRow("next free")
+            << 1 << QStringList{"ANSI100.bmp", "ANSI101.bmp"} << "ANSI102.bmp";
+        QTest::newRow("gap is used") << 1 << QStringList{"ANSI101.bmp"} << "ANSI100.bmp";
+        QTest::newRow("channel 2")
+            << 2 << QStringList{"ANSI100.bmp", "ANSI101.bmp"} << "ANSI200.bmp";
+        QTest::newRow("directory takes a name")
+            << 1 << QStringList{"ANSI100.bmp/"} << "ANSI101.bmp";
+        QStringList all;
+        for (int i = 0; i <= 100; ++i)
+            all << QString("ANSI10%1.bmp").arg(i);
+        QTest::newRow("all taken") << 1 << all << "ANSI10";
+        QTest::newRow("last free") << 1 << all.mid(0, 100) << "ANSI10100.bmp";
+    }
+
+    void bitmapNames() {
+        QFETCH(int, channel);
+        QFETCH(QStringList, present);
+        QFETCH(QString, expected);
+        QTemporaryDir here;
+        for (const QString& p : present) {
+            if (p.endsWith('/'))
+                QVERIFY(QDir(here.path()).mkdir(p.chopped(1)));
+            else
+                Touch(here.filePath(p));
+        }
+        TFakePrintDialog dlg(dir.filePath("unused.pdf"));
+        dlg.SetPrintToFile(true, dir.filePath("chosen.pdf"));
+        TPrintRequest rq;
+        rq.Channel = channel;
+        rq.Mode = 3;
+        rq.Dialog = &dlg;
+        rq.Directory = here.path();
+        rq.RenderView = [] { return TestPicture(); };
+        const TPrintResult r = PrintReceiveView(rq);
+        QCOMPARE(r.Outcome, poBitmapSaved);
+        QCOMPARE(r.File, here.filePath(expected));
+        QImage saved;
+        QVERIFY(saved.load(r.File, "BMP"));
+        QCOMPARE(saved.size(), QSize(502, 298));
+        QCOMPARE(saved.pixel(5, 5), qRgb(255, 255, 84));
+        QCOMPARE(saved.pixel(300, 200), qRgb(0, 0, 168));
+        QVERIFY(!QFile::exists(dir.filePath("chosen.pdf"))); // the picture goes to the BMP only
+        QVERIFY(platform::TakeBeeps().empty());
+    }
+
+    void printSystemFailuresAreReported() {
+        std::vector<std::string> reported;
+        platform::SetErrorReporter([&](const std::string& m) { reported.push_back(m); });
+        const QString blocker = dir.filePath("not-a-dir");
+        Touch(blocker);
+
+        TFakePrintDialog dlg(blocker + "/paper.pdf"); // the job cannot be written
+        TPrintRequest rq;
+        rq.Dialog = &dlg;
+        rq.Mode = 0;
+        rq.Lines = HexLines(5);
+        platform::Guarded([&] { PrintReceiveView(rq); });
+
+        TFakePrintDialog none{QString()}; // no printer at all
+        rq.Dialog = &none;
+        platform::Guarded([&] { PrintReceiveView(rq); });
+
+        TFailingPrinter failing(dir.filePath("failing.pdf")); // stops after page 1
+        TFakePrintDialog midJob{QString()};
+        midJob.SetPrinter(&failing);
+        rq.Dialog = &midJob;
+        rq.Lines = HexLines(500);
+        platform::Guarded([&] { PrintReceiveView(rq); });
+        QVERIFY(failing.printerState() != QPrinter::Active);
+        QVERIFY(!QFile::exists(dir.filePath("failing.pdf"))); // no half-printed document left
+
+        dlg.SetPrintToFile(true, dir.filePath("x.pdf")); // bitmap into a directory that cannot be
+        rq.Dialog = &dlg;
+        rq.Mode = 3;
+        rq.Directory = blocker;
+        rq.RenderView = [] { return TestPicture(); };
+        platform::Guarded([&] { PrintReceiveView(rq); });
+
+        rq.RenderView = [] { return QImage(); }; // no picture
+        rq.Directory = dir.path();
+        platform::Guarded([&] { PrintReceiveView(rq); });
+        platform::SetErrorReporter(nullptr);
+
+        QCOMPARE(reported.size(), std::size_t(5));
+        QVERIFY2(QString::fromStdString(reported[0]).contains("paper.pdf"), reported[0].c_str());
+        QVERIFY2(QString::fromStdString(reported[1]).contains("no printer"), reported[1].c_str());
+        QVERIFY2(QString::fromStdString(reported[2]).contains("page 2"), reported[2].c_str());
+        QVERIFY2(QString::fromStdString(reported[3]).contains("ANSI100.bmp"), reported[3].c_str());
+        QVERIFY2(QString::fromStdString(reported[4]).contains("picture"), reported[4].c_str());
+        QVERIFY(QDir(dir.path()).entryList({"ANSI*"}).isEmpty());
+        QVERIFY(platform::TakeBeeps().empty());
+    }
+
+    void longJobKeepsTheEventLoopTurning_andRefusesANestedPrint() {
+        TFakePrintDialog dlg(dir.filePath("long.pdf"));
+        TPrintRequest rq;
+        rq.Dialog = &dlg;
+        rq.Mode = 1;
+        rq.Lines = HexLines(400);
+        bool fired = false;
+        TPrintOutcome nested = poNothing;
+        QTimer::singleShot(0, [&] {
+            fired = true;
+            nested = PrintReceiveView(rq).Outcome;
+        });
+        const TPrintResult r = PrintReceiveView(rq);
+        QCOMPARE(r.Outcome, poTextPrinted);
+        QVERIFY(r.Pages >= 3);
+        QVERIFY(fired);
+        QCOMPARE(nested, poBusy);
+        QCOMPARE(dlg.ShownCount(), 1);
+    }
+
+    void systemDialogOffersPrintToFile() {
+        // The dialog is answered from inside its own event loop; whatever is
+        // missing, it is closed, so the test cannot hang on it.
+        TSystemPrintDialog real;
+        QStringList choices;
+        bool toFileOption = false;
+        QTimer::singleShot(0, [&] {
+            auto* d = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
+            if (!d) return;
+            toFileOption = d->testOption(QAbstractPrintDialog::PrintToFile);
+            for (auto* c : d->findChildren<QComboBox*>())
+                for (int i = 0; i < c->count(); ++i)
+                    choices << c->itemText(i);
+            d->reject();
+        });
+        QVERIFY(!real.Execute());
+        QVERIFY(toFileOption);
+        QVERIFY2(choices.filter("File", Qt::CaseInsensitive).size() > 0,
+                 qPrintable(choices.join('|')));
+
+        // Confirmed with a file to print to: the seam reports it.
+        const QString file = dir.filePath("chosen.pdf");
+        QTimer::singleShot(0, [&] {
+            auto* d = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
+            if (!d) return;
+            auto* printers = d->findChild<QComboBox*>("printers");
+            auto* name = d->findChild<QLineEdit*>("filename");
+            if (!printers || !name) return d->reject();
+            printers->setCurrentIndex(printers->findText("File", Qt::MatchContains));
+            name->setText(file);
+            d->accept();
+        });
+        QVERIFY(real.Execute());
+        QVERIFY(real.PrintToFile());
+        QCOMPARE(real.FileName(), file);
+    }
+
+private:
+    // A fresh directory for every test.
+    struct TDir {
+        TPrintTest* t;
+        QString filePath(const QString& name) const { return t->tmp->filePath(name); }
+        QString path() const { return t->tmp->path(); }
+    };
+    std::unique_ptr<QTemporaryDir> tmp;
+    TDir dir{this};
+};
+
+QTEST_MAIN(TPrintTest)
+#include "tst_print.moc"
