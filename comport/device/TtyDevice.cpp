@@ -178,7 +178,7 @@ public:
         if (d.Flags & fInX) t.c_iflag |= IXOFF;
         t.c_oflag &= ~OPOST;
         t.c_lflag &= ~(ISIG | ICANON | ECHO | ECHOE | ECHOK | ECHONL | IEXTEN | NOFLSH | TOSTOP);
-        t.c_cc[VMIN] = 0;
+        t.c_cc[VMIN] = 1; // with O_NONBLOCK: no data gives EAGAIN, and 0 means hang-up
         t.c_cc[VTIME] = 0;
         t.c_cc[VSTART] = static_cast<cc_t>(d.XonChar);
         t.c_cc[VSTOP] = static_cast<cc_t>(d.XoffChar);
@@ -673,7 +673,7 @@ std::unique_ptr<ISerialDevice> OpenTty(const std::string& path) {
     t.c_lflag &= ~(ISIG | ICANON | ECHO | ECHOE | ECHOK | ECHONL | IEXTEN | NOFLSH | TOSTOP);
     t.c_cflag &= ~(HUPCL | CSIZE | PARENB | CRTSCTS);
     t.c_cflag |= CS8 | CREAD | CLOCAL;
-    t.c_cc[VMIN] = 0;
+    t.c_cc[VMIN] = 1; // with O_NONBLOCK: no data gives EAGAIN, and 0 means hang-up
     t.c_cc[VTIME] = 0;
     if (::ioctl(fd, TCSETS2, &t) != 0) return fail(errno);
 

@@ -1,0 +1,220 @@
+// The port object on real kernel pseudo-terminals: the data path, exclusive
+// opening, failures to open, a far end that goes away, descriptor hygiene.
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include <time.h>
+
+using namespace testsupport;
+
+namespace {
+
+double ProcessCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+struct PtyPort {
+    Pty pty;
+    std::string rx;
+    EventLog log; // these outlive the port, whose destructor still raises events
+    TComPortN port;
+    PtyPort() {
+        log.Attach(port);
+        log.onRxChar = [this](TCustomComPort* p, int) { ReadAll(p, rx); };
+        port.SetPort(pty.name);
+    }
+    void Open() {
+        port.Open();
+        pty.CloseSlave(); // from now on only the port holds the slave
+    }
+};
+
+TEST(PtyPort, OneMebibyteBurstArrivesInOrderWithNothingLost) {
+    PtyPort p;
+    ASSERT_FALSE(p.pty.name.empty());
+    p.Open();
+    EXPECT_TRUE(p.port.Connected());
+    std::string data(1 << 20, '\0');
+    std::mt19937 rng(7);
+    for (auto& c : data)
+        c = static_cast<char>(rng()); // includes 0xFF and 0x00
+    std::thread writer([&] {
+        std::size_t off = 0;
+        while (off < data.size()) {
+            const ssize_t n = ::write(p.pty.master, data.data() + off,
+                                      std::min<std::size_t>(4096, data.size() - off));
+            if (n > 0)
+                off += static_cast<std::size_t>(n);
+            else if (errno != EINTR)
+                break;
+        }
+    });
+    const bool all = WaitFor([&] { return p.rx.size() >= data.size(); }, 120s);
+    writer.join();
+    ASSERT_TRUE(all) << p.rx.size();
+    EXPECT_TRUE(p.rx == data);
+    EXPECT_EQ(p.log.Count("Error1"), 0);
+}
+
+TEST(PtyPort, WrittenBytesReachTheFarEnd) {
+    PtyPort p;
+    p.Open();
+    const std::string text = "hello\xff\x00world";
+    for (char c : std::string(text.data(), 12))
+        EXPECT_EQ(p.port.Write(&c, 1), 1);
+    std::string got;
+    char buf[64];
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (got.size() < 12 && std::chrono::steady_clock::now() < end) {
+        const ssize_t n = ::read(p.pty.master, buf, sizeof buf);
+        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(got, std::string(text.data(), 12));
+    DrainFor(50ms);
+}
+
+TEST(PtyPort, DeviceWithoutModemLinesReadsAllLinesOff) {
+    PtyPort p;
+    p.Open();
+    EXPECT_EQ(p.log.Joined(), "BeforeOpen AfterOpen CTS- DSR- RLSD-");
+    EXPECT_EQ(p.port.Signals(), 0);
+    EXPECT_EQ(CodeOf([&] { p.port.SetRTS(true); }), 12) << "a pseudo-terminal has no RTS";
+    p.port.SetBreak(true); // accepted and ignored by a pseudo-terminal
+    p.port.SetBreak(false);
+    // all settings reach the device, including rates without a B constant
+    for (TBaudRate r : {br14400, br56000, br128000, br256000, br110})
+        p.port.SetBaudRate(r);
+    p.port.SetBaudRate(brCustom);
+    p.port.SetCustomBaudRate(31250);
+    p.port.SetStopBits(sbOne5StopBits);
+    for (TParityBits b : {prOdd, prEven, prMark, prSpace, prNone})
+        p.port.Parity().SetBits(b);
+    p.port.SetDataBits(dbFive);
+    p.port.FlowControl().SetFlowControl(fcHardware);
+    p.port.FlowControl().SetFlowControl(fcSoftware);
+    p.port.FlowControl().SetFlowControl(fcNone);
+    // flow control Linux does not have is refused, not pretended
+    EXPECT_EQ(CodeOf([&] { p.port.FlowControl().SetOutDSRFlow(true); }), 7);
+}
+
+TEST(PtyPort, SecondOpenOfTheSameDeviceFailsWithCode1) {
+    PtyPort p;
+    p.Open();
+    TComPortN second;
+    EventLog log;
+    log.Attach(second);
+    second.SetPort(p.pty.name);
+    int win = 0;
+    EXPECT_EQ(CodeOf([&] { second.Open(); }, &win), 1);
+    EXPECT_EQ(win, EBUSY);
+    EXPECT_FALSE(second.Connected());
+    EXPECT_EQ(log.Joined(), "BeforeOpen");
+    p.port.Close();
+    second.Open();
+    EXPECT_TRUE(second.Connected());
+    second.Close();
+}
+
+TEST(PtyPort, UnusableNamesFailWithCode1AndTheirErrorNumber) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("comport-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto file = dir / "plain.txt";
+    std::ofstream(file) << "not a terminal";
+    struct Case {
+        std::string port;
+        int win;
+    };
+    const Case cases[] = {
+        {"/dev/no-such-tty", ENOENT},
+        {file.string(), ENOTTY},
+        {"/dev/null", ENOTTY},
+        {dir.string(), EISDIR},
+        {"COM4242", ENOENT},
+        {"null-modem:x", ENOENT},
+        {"", ENOENT},
+    };
+    const int fds = OpenDescriptors();
+    for (const auto& c : cases) {
+        EventLog log;
+        TComPortN port;
+        log.Attach(port);
+        port.SetPort(c.port);
+        int win = 0;
+        std::string text;
+        EXPECT_EQ(CodeOf([&] { port.Open(); }, &win, &text), 1) << c.port;
+        EXPECT_EQ(win, c.win) << c.port;
+        EXPECT_EQ(text, "Unable to open com port (win error code: " + std::to_string(c.win) + ")");
+        EXPECT_FALSE(port.Connected());
+        EXPECT_EQ(log.Joined(), "BeforeOpen");
+    }
+    EXPECT_EQ(OpenDescriptors(), fds);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(PtyPort, FarEndClosedForGoodGivesDeviceLostWithoutBusyLoop) {
+    const int fds = OpenDescriptors();
+    {
+        PtyPort p;
+        p.Open();
+        p.pty.CloseMaster();
+        ASSERT_TRUE(WaitFor([&] { return p.log.Count("DeviceLost") == 1; }));
+        EXPECT_TRUE(p.port.Connected()) << "the owner decides when to close";
+        const double cpu0 = ProcessCpuSeconds();
+        std::this_thread::sleep_for(500ms);
+        const double used = ProcessCpuSeconds() - cpu0;
+        EXPECT_LT(used, 0.1) << "no thread may spin on the lost device";
+        DrainFor(50ms);
+        EXPECT_EQ(p.log.Count("DeviceLost"), 1);
+        p.log.lines.clear();
+        p.port.Close();
+        EXPECT_EQ(p.log.Joined(), "CTS- DSR- RLSD- BeforeClose AfterClose");
+        unsigned char b;
+        EXPECT_EQ(CodeOf([&] { p.port.Read(&b, 1); }), 3);
+    }
+    EXPECT_EQ(OpenDescriptors(), fds) << "no descriptor left behind";
+}
+
+TEST(PtyPort, OwnerClosesFromDeviceLostAndCanOpenAgain) {
+    PtyPort p;
+    p.port.OnDeviceLost = [&](TCustomComPort* s) {
+        p.log.lines.push_back("DeviceLost");
+        s->Close();
+    };
+    p.Open();
+    p.pty.CloseMaster();
+    ASSERT_TRUE(WaitFor([&] { return p.log.Count("AfterClose") == 1; }));
+    EXPECT_FALSE(p.port.Connected());
+    // a new device under the same port object
+    Pty again;
+    p.port.SetPort(again.name);
+    p.port.Open();
+    again.CloseSlave();
+    p.rx.clear();
+    ASSERT_EQ(::write(again.master, "ok", 2), 2);
+    ASSERT_TRUE(WaitFor([&] { return p.rx == "ok"; }));
+    p.port.Close();
+}
+
+TEST(PtyPort, OpenAndCloseLeakNoDescriptors) {
+    const int fds = OpenDescriptors();
+    for (int i = 0; i < 5; ++i) {
+        PtyPort p;
+        p.Open();
+        ASSERT_EQ(::write(p.pty.master, "abc", 3), 3);
+        ASSERT_TRUE(WaitFor([&] { return p.rx == "abc"; }));
+        p.port.Close();
+    }
+    EXPECT_EQ(OpenDescriptors(), fds);
+}
+
+} // namespace
