@@ -74,20 +74,23 @@ GLYPHS = {
     "E": ["#####", "#....", "####.", "#....", "#####"],
     "X": ["#...#", ".#.#.", "..#..", ".#.#.", "#...#"],
 }
-COLOURS = [RED + 8, YELLOW + 8, GREEN + 8, CYAN + 8, MAGENTA + 8, WHITE + 8]
+# (the palette's index 9 is a light blue, so the bright colours are picked by look)
+COLOURS = [CYAN + 8, YELLOW + 8, GREEN + 8, MAGENTA + 8, WHITE + 8, CYAN + 8]
 word = "VARNEX"
 width = len(word) * 12 - 2
 left = (COLS - width) // 2
 for i, ch in enumerate(word):
-    for dy, line in enumerate(GLYPHS[ch]):
+    glyph = GLYPHS[ch]
+    for dy, line in enumerate(glyph):
         for dx, dot in enumerate(line):
-            col = left + i * 12 + dx * 2
             if dot == "#":
+                col = left + i * 12 + dx * 2
                 put(2 + dy, col, b"\xdb\xdb", attr(COLOURS[i], BG))
-            # a shadow to the lower right where the letter leaves room
-            below = GLYPHS[ch][dy - 1][dx - 1] if dy > 0 and dx > 0 else "."
-            if dot == "." and below == "#":
-                put(2 + dy, col, b"\xb0\xb0", attr(BLACK + 8, BG))
+# a drop shadow one cell to the right and one row down, where nothing is drawn
+for r in range(2, 8):
+    for c in range(left, left + width + 1):
+        if screen[r][c][0] == 0x20 and screen[r - 1][c - 1][0] == 0xDB:
+            put(r, c, b"\xb1", attr(BLACK, BG))
 centre(8, b"\xfe  D U A L   T E R M I N A L  \xfe", BRIGHT)
 
 # --- what it does
