@@ -21,14 +21,15 @@ namespace {
 
 constexpr const char* kUsage = "usage: rxview [--mode=ascii|hex|both|ansi] [FILE]\n";
 
-// Feeds the whole stream in blocks, so a file of any size passes through.
+// Feeds the stream in blocks and shows it without keeping a history: the view
+// is all the tool needs, so a file of any size passes with the least memory.
 bool Feed(std::istream& in, TChannelView& channel) {
     std::vector<char> buf(1 << 16);
     while (in) {
         in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
         const std::streamsize n = in.gcount();
         for (std::streamsize i = 0; i < n; ++i)
-            channel.AddRxByte(static_cast<std::uint8_t>(buf[i]));
+            channel.ShowRxByte(static_cast<std::uint8_t>(buf[i]));
     }
     return !in.bad();
 }
