@@ -57,10 +57,7 @@ QString MemoBytesToQString(const std::string& bytes) {
 
 TMemoView::TMemoView(QWidget* parent) : QAbstractScrollArea(parent) {
     setFont(MemoFont());
-    const QFontMetricsF fm(font());
-    FCharWidth = fm.horizontalAdvance(QString(60, QLatin1Char('M'))) / 60.0;
-    FLineHeight = std::max(1, static_cast<int>(std::ceil(fm.height())));
-    FAscent = static_cast<int>(std::ceil(fm.ascent()));
+    UpdateMetrics();
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFocusPolicy(Qt::StrongFocus);
@@ -68,6 +65,22 @@ TMemoView::TMemoView(QWidget* parent) : QAbstractScrollArea(parent) {
     SetColors(Qt::white, QColor(128, 128, 128));
     verticalScrollBar()->setSingleStep(1);
     UpdateScrollBar();
+}
+
+void TMemoView::UpdateMetrics() {
+    const QFontMetricsF fm(font());
+    FCharWidth = fm.horizontalAdvance(QString(60, QLatin1Char('M'))) / 60.0;
+    FLineHeight = std::max(1, static_cast<int>(std::ceil(fm.height())));
+    FAscent = static_cast<int>(std::ceil(fm.ascent()));
+}
+
+void TMemoView::changeEvent(QEvent* e) {
+    QAbstractScrollArea::changeEvent(e);
+    if (e->type() == QEvent::FontChange) {
+        UpdateMetrics();
+        UpdateScrollBar();
+        viewport()->update();
+    }
 }
 
 TMemoView::~TMemoView() {

@@ -56,6 +56,7 @@ protected:
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
     bool focusNextPrevChild(bool next) override; // Tab stays in the memo
+    void changeEvent(QEvent* e) override;
     // Caret movement and copy keys; true when the key was one of them.
     bool NavigateKey(QKeyEvent* e);
     // Ctrl+C / Ctrl+A act as copy and select all (not in the transmit editor,
@@ -65,6 +66,7 @@ protected:
 private:
     void MemoChanged() override;
     void MemoDestroyed() override;
+    void UpdateMetrics();
     void UpdateScrollBar();
     void EnsureVisible(TMemoPos pos);
     void MoveCaret(TMemoPos to, bool extend);

@@ -203,6 +203,12 @@ void TestMemoView::receiveViewFollowsTheCaret() {
     r.Receive("\r");
     QCOMPARE(r.ch.OutPutList().Caret(), (TMemoPos{3, 2}));
     QCOMPARE(r.out->TopLine(), 3u);
+    // A font set later (the window's) re-measures the lines.
+    QFont big = r.out->font();
+    big.setPixelSize(24);
+    r.out->setFont(big);
+    QVERIFY(r.out->LineHeight() >= 24);
+    QCOMPARE(bar->maximum(), 501 - r.out->VisibleLines());
     r.ch.ClearRx();
     QCoreApplication::processEvents();
     QCOMPARE(bar->maximum(), 0);
