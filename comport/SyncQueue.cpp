@@ -60,8 +60,9 @@ void SyncQueue::Synchronize(std::function<void()> call) {
     WaitDone(item);
     std::exception_ptr error;
     {
+        // Taken out, so that the exception ends its life on this thread.
         std::lock_guard lock(FMutex);
-        error = item->error;
+        error = std::exchange(item->error, nullptr);
     }
     if (error) std::rethrow_exception(error);
 }
