@@ -73,30 +73,51 @@ void TTextDevice::Write(const QString& text) {
     const QFontMetrics fm = FPainter.fontMetrics();
     qsizetype pos = 0;
     while (pos < text.size()) {
-        QString rest = text.mid(pos);
-        qsizetype n = rest.size();
-        int w = fm.horizontalAdvance(rest);
-        if (FX + w > FPageWidth) {
-            // The longest start of the rest that still fits before the right edge.
-            qsizetype lo = 0, hi = n - 1;
-            while (lo < hi) {
-                const qsizetype mid = (lo + hi + 1) / 2;
-                if (FX + fm.horizontalAdvance(rest.left(mid)) <= FPageWidth)
-                    lo = mid;
-                else
-                    hi = mid - 1;
+        const int room = FPageWidth - FX;
+        const qsizetype left = text.size() - pos;
+        int width = 0, widthLo = 0; // of the last start measured, of lo
+        const auto fits = [&](qsizetype k) {
+            width = fm.horizontalAdvance(text.mid(pos, k));
+            return width <= room;
+        };
+        // The longest start of the rest that fits before the right edge. Only
+        // starts about a line long are measured, so a huge line costs no more
+        // per printed line than a short one: from a count that surely fits
+        // (nothing is wider than the widest character) double until one does
+        // not, then halve the gap.
+        qsizetype lo = 0, hi = left + 1; // lo fits, hi does not
+        qsizetype k = std::clamp<qsizetype>(room / std::max(1, fm.maxWidth()), 1, left);
+        while (true) {
+            if (!fits(k)) {
+                hi = k;
+                break;
             }
-            n = lo;
-            // A page narrower than one character still takes one per line,
-            // or the job would never end.
-            if (n == 0 && FX == 0) n = 1;
-            if (n > 0 && n < rest.size() && rest[n - 1].isHighSurrogate())
-                n = n > 1 ? n - 1 : n + 1;
-            w = fm.horizontalAdvance(rest.left(n));
+            lo = k;
+            widthLo = width;
+            if (k == left) break;
+            k = std::min(left, k * 2);
         }
-        if (n > 0) DrawPiece(rest.left(n), w);
+        while (hi - lo > 1) {
+            const qsizetype mid = lo + (hi - lo) / 2;
+            if (fits(mid)) {
+                lo = mid;
+                widthLo = width;
+            } else {
+                hi = mid;
+            }
+        }
+        qsizetype n = lo;
+        const bool lineFull = n < left;
+        // A page narrower than one character still takes one per line, or
+        // the job would never end.
+        if (n == 0 && FX == 0) n = 1;
+        if (n > 0 && n < left && text[pos + n - 1].isHighSurrogate()) n = n > 1 ? n - 1 : n + 1;
+        if (n > 0) {
+            const QString piece = text.mid(pos, n);
+            DrawPiece(piece, n == lo ? widthLo : fm.horizontalAdvance(piece));
+        }
         pos += n;
-        if (pos < text.size()) EndLine();
+        if (lineFull && pos < text.size()) EndLine();
     }
 }
 
