@@ -2,6 +2,10 @@
 
 #include "Platform.h"
 
+#include <algorithm>
+#include <new>
+#include <stdexcept>
+
 namespace {
 // Holds back repaints of a memo while a history is replayed into it.
 class TUpdateLock {
@@ -33,7 +37,23 @@ TMemoForm TChannelView::TxForm() const {
     return FMode == dmANSI ? mfASCII : RxForm();
 }
 
+// A long history grows in steps of address space, not by doubling: moving a
+// history of 64 MiB to a new buffer stalls the window thread for tens of
+// milliseconds, while reserved pages cost memory only once they are written.
+// Where the system refuses so large a reservation, ordinary growth goes on.
+void TChannelView::GrowHistory(std::string& history) {
+    constexpr std::size_t kLong = std::size_t{16} << 20;
+    constexpr std::size_t kStep = std::size_t{1} << 30;
+    if (history.size() < kLong || history.size() != history.capacity()) return;
+    try {
+        history.reserve(history.size() + std::max(history.size(), kStep));
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+}
+
 void TChannelView::AddRxByte(std::uint8_t b) {
+    GrowHistory(FRxData);
     FRxData.push_back(static_cast<char>(b));
     ShowRxByte(b);
 }

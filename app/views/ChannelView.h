@@ -67,6 +67,7 @@ public:
     std::function<void(bool)> SetBreak;         // the serial module's break switch
 
 private:
+    static void GrowHistory(std::string& history);
     TMemoForm RxForm() const;
     TMemoForm TxForm() const;
 

@@ -129,6 +129,19 @@ TEST(ChannelView, OutOfRangeModeShowsHexAndKeepsTheViews) {
     EXPECT_EQ(LinesOf(c.ch.InputList()), Lines{"42 "});
 }
 
+TEST(ChannelView, LongHistoryKeepsEveryByte) {
+    TChannelView ch; // ANSI with no terminal view: only the history grows
+    ch.SetMode(TChannelView::dmANSI);
+    const std::size_t n = (std::size_t{16} << 20) + 3; // past the step to reserved growth
+    for (std::size_t i = 0; i < n; ++i)
+        ch.AddRxByte(static_cast<std::uint8_t>(i % 251));
+    ASSERT_EQ(ch.RxData().size(), n);
+    for (const std::size_t i : {std::size_t{0}, (std::size_t{16} << 20) - 1, n - 1})
+        EXPECT_EQ(static_cast<std::uint8_t>(ch.RxData()[i]), i % 251);
+    ch.ClearRx();
+    EXPECT_EQ(ch.RxData().capacity(), std::string().capacity()); // the memory is handed back
+}
+
 TEST(ChannelView, EveryByteValueReplaysAsShown) {
     std::string all;
     for (int i = 0; i < 256; ++i)
