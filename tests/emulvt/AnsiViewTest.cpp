@@ -95,6 +95,23 @@ TEST(AnsiReports, OneLinePerReportWithCounterAndRawBytes) {
     EXPECT_EQ(RunAnsi({}, "\x07").Err, "");
 }
 
+TEST(AnsiOptions, OutWritesTheFormatToAFile) {
+    const std::string path = ::testing::TempDir() + "rxview_ansi_out.txt";
+    const TRun toFile = RunAnsi({"--format=text", "--out=" + path}, "AB\r\nC");
+    ASSERT_EQ(toFile.Code, 0);
+    EXPECT_EQ(toFile.Out, "");
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    std::string written(4096, '\0');
+    written.resize(std::fread(written.data(), 1, written.size(), f));
+    std::fclose(f);
+    std::remove(path.c_str());
+    EXPECT_EQ(written, RunAnsi({"--format=text"}, "AB\r\nC").Out);
+    const TRun bad = RunAnsi({"--out=/nonexistent-dir/x.txt"}, "A");
+    EXPECT_EQ(bad.Code, 1);
+    EXPECT_EQ(bad.Err, "rxview: cannot write /nonexistent-dir/x.txt\n");
+}
+
 TEST(AnsiOptions, BadOptionsAreRefusedWithAMessage) {
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"--format=html"}, {"--xlat=maybe"}, {"--font=10"}, {"--colour"}, {"--format=png"}}) {

@@ -1,6 +1,7 @@
 #include "ansi.h"
 
 #include <cstdio>
+#include <fstream>
 #include <ostream>
 #include <string_view>
 
@@ -148,12 +149,27 @@ int RunAnsiView(const std::vector<std::string>& args, const std::string& input, 
     screen.SetRecvXlat(!o.Xlat);
     screen.SetXlatDefault(!o.Xlat);
     screen.ProcessText(input);
+
+    // --out sends the cells or text to a file instead of standard output.
+    std::ofstream file;
+    if (!o.OutFile.empty()) {
+        file.open(o.OutFile, std::ios::binary | std::ios::trunc);
+        if (!file) {
+            err << "rxview: cannot write " << o.OutFile << '\n';
+            return 1;
+        }
+    }
+    std::ostream& to = o.OutFile.empty() ? out : file;
     if (o.Format == "text")
-        PrintText(screen, out);
+        PrintText(screen, to);
     else
-        PrintCells(screen, out);
-    out.flush();
-    return out ? 0 : 1;
+        PrintCells(screen, to);
+    to.flush();
+    if (!to) {
+        err << "rxview: cannot write " << (o.OutFile.empty() ? "the output" : o.OutFile) << '\n';
+        return 1;
+    }
+    return 0;
 }
 
 } // namespace rxview
