@@ -134,26 +134,6 @@ TEST(Translation, GraphicsTableTranslatesTheFinalByteToo) {
     EXPECT_EQ(RowText(s, 0, 0, 1), "\xC4");
 }
 
-TEST(Translation, NormalTableMatchesTheCodePageWhereItCan) {
-    const TXlatTable& t = NormalXlatTable();
-    for (int b = 0; b < 0x80; ++b)
-        EXPECT_EQ(t[b], b);
-    for (int b = 0x80; b < 0xA0; ++b)
-        EXPECT_EQ(t[b], 0x20);
-    // a few Latin-1 characters and their code page 437 codes
-    EXPECT_EQ(t[0xA3], 0x9C); // pound
-    EXPECT_EQ(t[0xB0], 0xF8); // degree
-    EXPECT_EQ(t[0xC7], 0x80); // C cedilla
-    EXPECT_EQ(t[0xDF], 0xE1); // sharp s
-    EXPECT_EQ(t[0xF1], 0xA4); // n tilde
-    EXPECT_EQ(t[0xFF], 0x98); // y diaeresis
-    const TXlatTable& g = GraphicsXlatTable();
-    int differing = 0;
-    for (int b = 0; b < 256; ++b)
-        differing += g[b] != t[b];
-    EXPECT_EQ(differing, 11);
-}
-
 // ---- Control characters and sequence collection.
 TEST(Controls, ShownPerformedOrIgnored) {
     TDebugCapture debug;
@@ -274,20 +254,6 @@ TEST(Reports, CounterIsProcessWideAndPrefixesEachReport) {
     std::snprintf(expect, sizeof expect, "%04X ", before + 2);
     EXPECT_EQ(debug.Calls[2], expect);
     EXPECT_EQ(TScreen::ReportCounter(), before + 2);
-}
-
-TEST(ReadNumber, ClampsSkipsBlanksAndReadsZeroPastTheEnd) {
-    TScreen s;
-    s.ProcessText(E("^[[  12;99999999999999;"));
-    int v = -1;
-    EXPECT_EQ(s.ReadNumber(2, v), 6);
-    EXPECT_EQ(v, 12);
-    EXPECT_EQ(s.ReadNumber(7, v), 21);
-    EXPECT_EQ(v, 2147483647);
-    EXPECT_EQ(s.ReadNumber(21, v), 21); // ";" is not a digit
-    EXPECT_EQ(v, 0);
-    EXPECT_EQ(s.ReadNumber(40, v), 40);
-    EXPECT_EQ(v, 0);
 }
 
 // ---- Feeding byte by byte and as text gives the same screen.
