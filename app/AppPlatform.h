@@ -1,0 +1,13 @@
+// Connects the Qt-free seams to the running application: the beep, the error
+// report (a message box), the window-thread call queue of the port threads, and
+// SIGINT/SIGTERM closing the main window in order.
+#pragma once
+
+class QWidget;
+
+namespace AppPlatform {
+// Installs the beeper, the message-box error report and the queue wake-up.
+void Install();
+// SIGINT and SIGTERM close `window` as if the user had closed it.
+void CloseOnSignals(QWidget* window);
+} // namespace AppPlatform

@@ -1,0 +1,34 @@
+// "select a Session": picks a stored session, or deletes one that is not current.
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+class QListWidget;
+class QPushButton;
+class TIniEditor;
+
+class TSelSession : public QDialog {
+    Q_OBJECT
+public:
+    // currentSession tells the name of the session in use, which cannot be deleted.
+    TSelSession(TIniEditor* ini, std::function<QString()> currentSession,
+                QWidget* parent = nullptr);
+
+    QListWidget* SessionList = nullptr;
+    QPushButton* OKBtn = nullptr;
+    QPushButton* CancelBtn = nullptr;
+    QPushButton* DelBtn = nullptr;
+    QString SelectedSession;
+
+    void FormShow();
+    void SessionListClick();
+    void DelBtnClick();
+
+protected:
+    void showEvent(QShowEvent* e) override;
+
+private:
+    TIniEditor* Ini;
+    std::function<QString()> CurrentSession;
+};

@@ -1,0 +1,84 @@
+// The serial module: owns the two port objects, wraps each port operation with
+// its error policy, and routes port events to the main window's channels.
+#pragma once
+
+#include "ComPortsN.h"
+
+#include <QObject>
+#include <array>
+#include <memory>
+#include <string>
+
+class TTermMain;
+
+class TSerForm : public QObject {
+    Q_OBJECT
+public:
+    explicit TSerForm(TTermMain* termMain, QObject* parent = nullptr);
+    ~TSerForm() override;
+
+    TComPortN* ComPort1 = nullptr;
+    TComPortN* ComPort2 = nullptr;
+    std::string PortName1;
+    std::string PortName2;
+
+    // Twin-named operations of the window.
+    bool OpenPort1() { return OpenPort(0); }
+    bool OpenPort2() { return OpenPort(1); }
+    void ClosePort1() { ClosePort(0); }
+    void ClosePort2() { ClosePort(1); }
+    void SetBaud1(TBaudRate v) { SetBaud(0, v); }
+    void SetBaud2(TBaudRate v) { SetBaud(1, v); }
+    void SetParity1(TParityBits v) { SetParity(0, v); }
+    void SetParity2(TParityBits v) { SetParity(1, v); }
+    void SetDataBits1(TDataBits v) { SetDataBits(0, v); }
+    void SetDataBits2(TDataBits v) { SetDataBits(1, v); }
+    void SetStopBits1(TStopBits v) { SetStopBits(0, v); }
+    void SetStopBits2(TStopBits v) { SetStopBits(1, v); }
+    void SetHandshake1(int v) { SetHandshake(0, v); }
+    void SetHandshake2(int v) { SetHandshake(1, v); }
+    void SetRTS1(bool on) { SetRTS(0, on); }
+    void SetRTS2(bool on) { SetRTS(1, on); }
+    void SetDTR1(bool on) { SetDTR(0, on); }
+    void SetDTR2(bool on) { SetDTR(1, on); }
+    void SetBreak1(bool on) { SetBreak(0, on); }
+    void SetBreak2(bool on) { SetBreak(1, on); }
+    void SendByte1(unsigned char b) { SendByte(0, b); }
+    void SendByte2(unsigned char b) { SendByte(1, b); }
+
+    // Port event handlers.
+    void ComPort1RxChar(int count) { ComPortRxChar(0, count); }
+    void ComPort2RxChar(int count) { ComPortRxChar(1, count); }
+    void ComPort1Break() { ComPortBreak(0); }
+    void ComPort2Break() { ComPortBreak(1); }
+    void ComPort1CTSChange(bool onOff) { ComPortCTSChange(0, onOff); }
+    void ComPort2CTSChange(bool onOff) { ComPortCTSChange(1, onOff); }
+    void ComPort1DSRChange(bool onOff) { ComPortDSRChange(0, onOff); }
+    void ComPort2DSRChange(bool onOff) { ComPortDSRChange(1, onOff); }
+
+    // Channel-indexed forms, written once.
+    TComPortN* Port(int ch) const { return ch == 0 ? ComPort1 : ComPort2; }
+    void SetPortName(int ch, const std::string& name) { (ch == 0 ? PortName1 : PortName2) = name; }
+    bool OpenPort(int ch);
+    void ClosePort(int ch);
+    void SetBaud(int ch, TBaudRate v);
+    void SetParity(int ch, TParityBits v);
+    void SetDataBits(int ch, TDataBits v);
+    void SetStopBits(int ch, TStopBits v);
+    void SetHandshake(int ch, int choice);
+    void SetRTS(int ch, bool on);
+    void SetDTR(int ch, bool on);
+    void SetBreak(int ch, bool on);
+    void SendByte(int ch, unsigned char b);
+
+private:
+    void ComPortRxChar(int ch, int count);
+    void ComPortBreak(int ch);
+    void ComPortCTSChange(int ch, bool onOff);
+    void ComPortDSRChange(int ch, bool onOff);
+    void ComPortDeviceLost(int ch);
+    void AttachPort(int ch, TComPortN* port);
+
+    TTermMain* TermMain;
+    std::array<std::unique_ptr<TComPortN>, 2> Ports;
+};

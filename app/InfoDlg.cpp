@@ -1,0 +1,60 @@
+#include "InfoDlg.h"
+
+#include "AppFonts.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+
+namespace {
+QLabel* Text(QWidget* parent, const char* name, const QString& text, int x, int y, int px = 0) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    if (px) {
+        QFont f = l->font();
+        f.setPixelSize(px);
+        l->setFont(f);
+    }
+    l->move(x, y);
+    l->adjustSize();
+    return l;
+}
+} // namespace
+
+TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
+    setObjectName("AboutBox");
+    setWindowTitle("Varnex Zelmar Info");
+    setFont(AppFonts::SansSerif11());
+    setFixedSize(298, 254);
+    auto* panel = new QFrame(this);
+    panel->setObjectName("Panel1");
+    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    panel->setLineWidth(2);
+    panel->setGeometry(8, 8, 281, 203);
+    auto* icon = new QLabel(panel);
+    icon->setObjectName("ProgramIcon");
+    icon->setGeometry(8, 8, 65, 57);
+    icon->setScaledContents(true);
+    icon->setPixmap(QApplication::windowIcon().isNull()
+                        ? style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(32, 32)
+                        : QApplication::windowIcon().pixmap(32, 32));
+    ProductName = Text(panel, "ProductName", "Varnex Zelmar", 88, 16, 13);
+    Version = Text(panel, "Version", "Version 1.0", 88, 40, 13);
+    Text(panel, "Copyright", "Two serial channels side by side.", 8, 80);
+    Comments =
+        new QLabel("Settings and sessions are kept in Zelmar.ini beside the program.", panel);
+    Comments->setObjectName("Comments");
+    Comments->setGeometry(8, 104, 265, 33);
+    Comments->setAlignment(Qt::AlignCenter);
+    Comments->setWordWrap(true);
+    Text(panel, "Label1", "Varnex", 8, 148);
+    Text(panel, "Label2", "Varnex Dual Terminal for the Linux desktop", 8, 164);
+    Text(panel, "Label3", "Bench tools for serial links", 8, 180);
+    OKButton = new QPushButton("OK", this);
+    OKButton->setObjectName("OKButton");
+    OKButton->setGeometry(111, 222, 75, 25);
+    OKButton->setDefault(true);
+    connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
+}

@@ -1,0 +1,108 @@
+#include "AppHarness.h"
+
+#include "AppPlatform.h"
+#include "Platform.h"
+#include "device/PortMap.h"
+
+#include <QDir>
+#include <QTest>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+AppHarness::AppHarness(const QStringList& args, const QString& dir) {
+    AppPlatform::Install();
+    platform::SetBeeper({});
+    platform::SetErrorReporter([this](const std::string& m) { Errors.push_back(m); });
+    platform::TakeBeeps();
+    serial::ResetPortMap();
+    Dir = dir.isEmpty() ? Temp.path() : dir;
+    Main = std::make_unique<TTermMain>(IniPath(), args);
+    Ser = std::make_unique<TSerForm>(Main.get());
+    Main->SetSerForm(Ser.get());
+    Main->LoadPortMap();
+}
+
+AppHarness::~AppHarness() {
+    Ser.reset(); // ports close before the window goes
+    Main.reset();
+    platform::SetErrorReporter({});
+    serial::ResetPortMap();
+}
+
+QString AppHarness::IniPath() const {
+    return QDir(Dir).filePath("Zelmar.ini");
+}
+
+bool AppHarness::Start() {
+    Main->show();
+    if (!QTest::qWaitForWindowExposed(Main.get())) return false;
+    return QTest::qWaitFor([this] { return !Main->FirstPaint; }, 5000);
+}
+
+void AppHarness::Close() {
+    Main->close();
+}
+
+Pty::Pty() {
+    int slave = -1;
+    char name[128] = {};
+    if (openpty(&Master, &slave, name, nullptr, nullptr) != 0) return;
+    SlavePath = name;
+    termios t{};
+    tcgetattr(Master, &t);
+    cfmakeraw(&t);
+    tcsetattr(Master, TCSANOW, &t);
+    ::close(slave); // the program opens the slave by its path
+    fcntl(Master, F_SETFD, FD_CLOEXEC);
+}
+
+Pty::~Pty() {
+    CloseMaster();
+}
+
+void Pty::CloseMaster() {
+    if (Master >= 0) ::close(Master);
+    Master = -1;
+}
+
+bool Pty::WriteAll(const void* data, size_t n) {
+    auto* p = static_cast<const char*>(data);
+    while (n > 0) {
+        const ssize_t w = ::write(Master, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += w;
+        n -= size_t(w);
+    }
+    return true;
+}
+
+std::string Pty::ReadAvailable(int waitMs) {
+    std::string out;
+    pollfd pfd{Master, POLLIN, 0};
+    while (::poll(&pfd, 1, waitMs) > 0 && (pfd.revents & POLLIN)) {
+        char buf[4096];
+        const ssize_t n = ::read(Master, buf, sizeof buf);
+        if (n <= 0) break;
+        out.append(buf, size_t(n));
+        waitMs = 50;
+    }
+    return out;
+}
+
+int OpenFdCount() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d))
+            ++n;
+        closedir(d);
+    }
+    return n;
+}
