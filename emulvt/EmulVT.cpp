@@ -89,7 +89,6 @@ TCustomEmulVT::TCustomEmulVT(QWidget* parent) : QWidget(parent) {
 
 TCustomEmulVT::~TCustomEmulVT() {
     platform::Guarded([this] { SetLog(false); });
-    if (FOwnsPopup) delete FPopupMenu;
 }
 
 // ---- application operations ----------------------------------------------
@@ -184,7 +183,7 @@ QMenu* TCustomEmulVT::PopupMenu() {
 }
 
 void TCustomEmulVT::SetPopupMenu(QMenu* menu) {
-    if (FOwnsPopup && menu != FPopupMenu) delete FPopupMenu;
+    if (FOwnsPopup && menu != FPopupMenu) delete FPopupMenu.data();
     FOwnsPopup = false;
     FPopupMenu = menu;
 }
@@ -289,13 +288,23 @@ void TCustomEmulVT::TakeFontMetrics() {
 
 void TCustomEmulVT::DropGlyphs() {
     FGlyphs.clear();
+    FGlyphBytes = 0;
     FGlyphInk.fill(-1);
 }
 
 const QImage& TCustomEmulVT::Glyph(int colour, std::uint8_t ch) {
-    if (FGlyphs.empty()) FGlyphs.resize(16 * 256);
+    constexpr std::size_t kMaxGlyphBytes = 64u << 20;
+    if (!FGlyphs.empty()) {
+        const QImage& cached = FGlyphs[std::size_t(colour) * 256 + ch];
+        if (!cached.isNull()) return cached;
+    }
+    const std::size_t bytes = std::size_t(FCharWidth) * std::size_t(FLineHeight) * 4;
+    if (FGlyphs.empty() || FGlyphBytes + bytes > kMaxGlyphBytes) {
+        FGlyphs.assign(16 * 256, QImage()); // start again rather than grow without end
+        FGlyphBytes = 0;
+    }
+    FGlyphBytes += bytes;
     QImage& tile = FGlyphs[std::size_t(colour) * 256 + ch];
-    if (!tile.isNull()) return tile;
 
     // The cell's box starts TextLeading below the glyph's top; the glyph is
     // widened or narrowed to the cell so box drawing and blocks join up.

@@ -5,6 +5,8 @@
 #include <QColor>
 #include <QFont>
 #include <QImage>
+#include <QMenu>
+#include <QPointer>
 #include <QRect>
 #include <QWidget>
 
@@ -17,7 +19,6 @@
 
 #include "Screen.h"
 
-class QMenu;
 class QScrollBar;
 
 enum TBackColors : std::uint8_t {
@@ -163,7 +164,7 @@ private:
     int FTextLeading = 0;
     int FViewTop = 0;
     QScrollBar* FScrollBar = nullptr;
-    QMenu* FPopupMenu = nullptr;
+    QPointer<QMenu> FPopupMenu; // cleared if its owner deletes it
     bool FOwnsPopup = false;
 
     int FBackRows = 0;
@@ -183,6 +184,7 @@ private:
 
     // One pre-rendered cell image per text colour and byte, made on demand.
     std::vector<QImage> FGlyphs;
+    std::size_t FGlyphBytes = 0;              // bounded: huge cells must not fill the memory
     std::array<std::int8_t, 256> FGlyphInk{}; // -1 unknown, 0 blank, 1 has ink
     std::vector<QRect> FInvalidations;
 };

@@ -317,6 +317,9 @@ private slots:
         QApplication::sendEvent(v.get(), &e);
         QVERIFY(menu->isVisible());
         menu->close();
+        delete menu; // its owner may delete it; the view then makes a new one
+        QVERIFY(v->PopupMenu() != nullptr);
+        QApplication::sendEvent(v.get(), &e);
     }
 
     void passiveViewTakesNoKeys() {
@@ -377,6 +380,11 @@ private slots:
         v->repaint();
         v->SetLineHeight(1);
         v->ScrollBar()->setValue(v->ScrollBar()->maximum());
+        Feed(*v, junk);
+        v->repaint();
+        v->SetCharWidth(TCustomEmulVT::kMaxCellSize); // glyphs of 256 x 256 pixels
+        v->SetLineHeight(TCustomEmulVT::kMaxCellSize);
+        v->resize(3000, 2000);
         Feed(*v, junk);
         v->repaint();
         v->SetRows(0);
