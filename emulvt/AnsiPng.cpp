@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "EmulVT.h"
+#include "Platform.h"
 
 namespace emulvt {
 namespace {
@@ -38,8 +39,11 @@ QImage RenderAnsiImage(const std::string& input, bool xlat, int fontPoints) {
     view.SetFontSize(fontPoints == 9 ? 9 : 12);
     view.ClearView();
     view.SetPassive(true);
-    for (char c : input)
-        view.FeedChar(c);
+    for (std::size_t i = 0; i < input.size(); ++i) {
+        view.FeedChar(input[i]);
+        if ((i & 0xFFFF) == 0xFFFF) platform::TakeBeeps(); // bells must not pile up
+    }
+    platform::TakeBeeps();
     // Shown (off screen) so that the scroll bar is part of the picture.
     view.setAttribute(Qt::WA_DontShowOnScreen);
     view.show();
