@@ -142,7 +142,7 @@ public:
         TEnd& e = Me();
         const auto timer = TTransferTimer::ForRead(e.timeouts, count);
         const unsigned abort = e.rxAbort;
-        auto last = TTransferTimer::Clock::now();
+        TTransferTimer::Clock::time_point last{};
         for (;;) {
             const std::uint32_t n =
                 std::min<std::uint32_t>(count - read, static_cast<std::uint32_t>(e.queue.size()));
@@ -150,7 +150,7 @@ public:
                 std::copy_n(e.queue.begin(), n, out + read);
                 e.queue.erase(e.queue.begin(), e.queue.begin() + n);
                 read += n;
-                last = TTransferTimer::Clock::now();
+                if (timer.UsesInterval()) last = TTransferTimer::Clock::now();
                 UpdateHandshake();
             }
             if (read == count || timer.Immediate() || (timer.ReturnOnFirst() && read > 0)) break;

@@ -16,12 +16,12 @@ public:
 
     static TTransferTimer ForRead(const COMMTIMEOUTS& t, std::uint32_t count) {
         TTransferTimer r;
-        const auto now = Clock::now();
         if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
             t.ReadTotalTimeoutConstant == 0) {
-            r.FImmediate = true; // what is queued, at once
+            r.FImmediate = true; // what is queued, at once (and no clock is needed)
             return r;
         }
+        const auto now = Clock::now();
         if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
             t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD) {
             // whatever is queued; else wait for the first byte up to the constant
@@ -48,6 +48,7 @@ public:
     }
 
     bool Immediate() const { return FImmediate; }
+    bool UsesInterval() const { return FInterval.count() > 0; }
     bool ReturnOnFirst() const { return FReturnOnFirst; }
 
     // When the transfer ends if nothing more arrives (nullopt: no limit).

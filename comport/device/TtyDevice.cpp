@@ -288,7 +288,7 @@ public:
         std::unique_lock lock(FMutex);
         const auto timer = TTransferTimer::ForRead(FTimeouts, count);
         const unsigned abort = FRxAbort;
-        auto last = TTransferTimer::Clock::now();
+        TTransferTimer::Clock::time_point last{};
         for (;;) {
             if (Queued() == 0) Pull();
             const std::uint32_t n = std::min<std::uint32_t>(count - read, Queued());
@@ -300,7 +300,7 @@ public:
                     FQueue.clear();
                     FHead = 0;
                 }
-                last = TTransferTimer::Clock::now();
+                if (timer.UsesInterval()) last = TTransferTimer::Clock::now();
             }
             if (read == count || timer.Immediate() || (timer.ReturnOnFirst() && read > 0)) break;
             if (FGone) {
