@@ -105,7 +105,7 @@ void SyncQueue::Run(const std::shared_ptr<Item>& item) {
     tlsRunning = std::move(saved);
     {
         std::lock_guard lock(FMutex);
-        item->error = error;
+        item->error = std::move(error); // keeps no reference on this thread
         item->done = true;
     }
     FDone.notify_all();
