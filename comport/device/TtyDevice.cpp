@@ -119,6 +119,7 @@ public:
 
     ~TTtyDevice() override {
         // HUPCL is off: closing leaves DTR and RTS as they are.
+        ::ioctl(FFd, TIOCNXCL);
         ::close(FFd);
         ::close(FWakeFd);
     }
