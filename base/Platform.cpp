@@ -6,6 +6,7 @@
 
 namespace platform {
 namespace {
+constexpr std::size_t kBeepRecord = 4096;
 std::mutex g_mutex;
 std::function<void(std::uint32_t)> g_beeper;
 std::vector<std::uint32_t> g_beeps;
@@ -17,6 +18,9 @@ void MessageBeep(std::uint32_t type) {
     std::function<void(std::uint32_t)> beeper;
     {
         std::lock_guard lock(g_mutex);
+        // Only the latest beeps are kept: a stream full of bells must not grow memory.
+        if (g_beeps.size() >= kBeepRecord)
+            g_beeps.erase(g_beeps.begin(), g_beeps.begin() + kBeepRecord / 2);
         g_beeps.push_back(type);
         beeper = g_beeper;
     }

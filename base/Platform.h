@@ -13,7 +13,8 @@
 namespace platform {
 
 // Beep with a sound type (0 default, 1 question, 0x40 information,
-// 0xFFFF simple). Every beep is recorded before the sound is made.
+// 0xFFFF simple). Every beep is recorded (the latest few thousand) before
+// the sound is made.
 void MessageBeep(std::uint32_t type);
 void SetBeeper(std::function<void(std::uint32_t)> beeper);
 std::vector<std::uint32_t> TakeBeeps(); // returns and clears the record
