@@ -5,6 +5,7 @@
 #include "Platform.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QToolButton>
 
@@ -115,13 +116,27 @@ void TSerForm::SendByte(int ch, unsigned char b) {
 
 void TSerForm::ComPortRxChar(int ch, int) {
     TComPortN* port = Port(ch);
+    if (RxContinues[ch]) return; // the queued continuation reads what is waiting
+    // A device that keeps delivering would keep this loop, and the window,
+    // busy for as long as the stream lasts: after a slice of time the rest is
+    // read in a continuation once the window has handled its own events.
+    QElapsedTimer slice;
+    slice.start();
     try {
         unsigned char b;
-        while (port->Read(&b, 1) == 1) {
+        for (unsigned n = 1; port->Read(&b, 1) == 1; ++n) {
             if (ch == 0)
                 TermMain->AddRxByte1(b);
             else
                 TermMain->AddRxByte2(b);
+            if (n % 1024 == 0 && slice.elapsed() >= kRxSliceMs) {
+                RxContinues[ch] = true;
+                QTimer::singleShot(0, this, [this, ch] {
+                    RxContinues[ch] = false;
+                    if (Port(ch)->Connected()) ComPortRxChar(ch, 0);
+                });
+                return;
+            }
         }
     } catch (...) {
         // bytes still waiting are read at the next event

@@ -79,6 +79,8 @@ private:
     void ComPortDeviceLost(int ch);
     void AttachPort(int ch, TComPortN* port);
 
+    static constexpr int kRxSliceMs = 10; // longest stretch of reading between window events
     TTermMain* TermMain;
+    std::array<bool, 2> RxContinues{}; // a read continuation is queued
     std::array<std::unique_ptr<TComPortN>, 2> Ports;
 };

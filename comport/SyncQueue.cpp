@@ -115,7 +115,11 @@ std::size_t SyncQueue::Drain() {
     std::size_t count = 0;
     std::unique_lock lock(FMutex);
     FWakePending = false;
-    while (!FItems.empty()) {
+    // Only the calls queued before this Drain: a port that keeps delivering
+    // must not hold the window thread here for ever. Calls queued meanwhile
+    // have issued a new wake-up, which runs after the event loop had its turn.
+    std::size_t left = FItems.size();
+    while (left-- > 0 && !FItems.empty()) {
         auto item = std::move(FItems.front());
         FItems.pop_front();
         lock.unlock();

@@ -46,7 +46,8 @@ public:
     void Post(std::function<void()> call);
 
     // Window-thread side.
-    // Runs every queued call (also those queued meanwhile); returns how many.
+    // Runs the calls queued when it starts; returns how many. Calls queued
+    // meanwhile wait for the next Drain (their wake-up has been issued).
     std::size_t Drain();
     // Runs queued calls until done() holds (checked with the queue locked:
     // it must not use the queue).

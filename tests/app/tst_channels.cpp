@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <random>
@@ -39,6 +40,7 @@ class TstChannels : public QObject {
 private slots:
     void connectOpensDeviceAndEnablesEditor();
     void burstOfOneMebibyteArrivesInOrder();
+    void windowKeepsTurningWhileDataFloods();
     void typedBytesReachFarEnd();
     void secondChannelOnSameDeviceFails();
     void notATtyFails();
@@ -92,6 +94,28 @@ void TstChannels::burstOfOneMebibyteArrivesInOrder() {
     writer.join();
     QVERIFY(h.Main->RxData1() == data);
     QVERIFY(h.Main->RxData2().empty());
+}
+
+void TstChannels::windowKeepsTurningWhileDataFloods() {
+    AppHarness h;
+    QVERIFY(h.Start());
+    Pty pty;
+    serial::SetPortMapEntry("COM1", pty.SlavePath);
+    QVERIFY(Connect(h, 0, 0));
+    const std::string data(16 << 20, 'z');
+    std::thread writer([&] { pty.WriteAll(data.data(), data.size()); });
+    // While the stream lasts the window's own events (a timer here) keep running.
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(5);
+    QTRY_COMPARE_WITH_TIMEOUT(h.Main->RxData1().size(), data.size(), 60000);
+    writer.join();
+    QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
+    QVERIFY(h.Main->RxData1() == data);
+    // Disconnecting in the middle of reading leaves nothing behind.
+    QTest::mouseClick(h.Ch(0).ComPortBtn, Qt::LeftButton);
+    QVERIFY(!h.Ser->ComPort1->Connected());
 }
 
 void TstChannels::typedBytesReachFarEnd() {

@@ -72,6 +72,15 @@ TEST(SyncQueueTest, OneWakeUpPerDrainAndDrainingWhileWaiting) {
     q.Post([&] { ++ran; });
     EXPECT_EQ(wakes, 2);
     q.Drain();
+    // A call queued by a running call waits for the next Drain, which its
+    // wake-up asks for: a busy port cannot keep the window thread in Drain.
+    int nested = 0;
+    q.Post([&] { q.Post([&] { ++nested; }); });
+    EXPECT_EQ(q.Drain(), 1u);
+    EXPECT_EQ(nested, 0);
+    EXPECT_EQ(wakes, 4);
+    EXPECT_EQ(q.Drain(), 1u);
+    EXPECT_EQ(nested, 1);
 
     // A waiter keeps running calls until the worker it waits for has ended.
     std::atomic<bool> finished{false};
