@@ -290,6 +290,22 @@ void TTermMain::BuildChannel(int ch) {
     c.EmulVT = new TEmulVT(c.Panel);
     c.EmulVT->setObjectName(Twin("EmulVT", ch));
     c.EmulVT->setGeometry(1, 95, ch == 0 ? 502 : 504, 298);
+    // The terminal view's settings in this window.
+    c.EmulVT->SetRows(25);
+    c.EmulVT->SetCols(80);
+    c.EmulVT->SetBackColor(vtsWhite);
+    c.EmulVT->SetOptions(soBackColor);
+    c.EmulVT->SetXlat(true);
+    c.EmulVT->SetAutoLF(false);
+    c.EmulVT->SetAutoCR(false);
+    c.EmulVT->SetLocalEcho(false);
+    c.EmulVT->SetMonoChrome(false);
+    c.EmulVT->SetLog(false);
+    c.EmulVT->SetBackRows(0);
+    c.EmulVT->SetFKeys(1);
+    c.EmulVT->SetAutoRepaint(true);
+    c.EmulVT->SetBorderStyle(bsSingle);
+    c.EmulVT->SetFontSize(12);
     c.EmulVT->hide();
 
     c.ClearInpBtn = MakeGlyphButton(c.Panel, Twin("ClearInpBtn", ch), "clear Rx",

@@ -2,6 +2,7 @@
 
 #include "AppPlatform.h"
 #include "Platform.h"
+#include "TickDriver.h"
 #include "device/PortMap.h"
 
 #include <QDir>
@@ -20,6 +21,7 @@ AppHarness::AppHarness(const QStringList& args, const QString& dir) {
     platform::SetErrorReporter([this](const std::string& m) { Errors.push_back(m); });
     platform::TakeBeeps();
     serial::ResetPortMap();
+    StartTickService(); // as at program start: before any lamp exists
     Dir = dir.isEmpty() ? Temp.path() : dir;
     Main = std::make_unique<TTermMain>(IniPath(), args);
     Ser = std::make_unique<TSerForm>(Main.get());
@@ -30,6 +32,7 @@ AppHarness::AppHarness(const QStringList& args, const QString& dir) {
 AppHarness::~AppHarness() {
     Ser.reset(); // ports close before the window goes
     Main.reset();
+    StopTickService();
     platform::SetErrorReporter({});
     serial::ResetPortMap();
 }

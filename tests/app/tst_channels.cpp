@@ -9,6 +9,7 @@
 #include "device/PortMap.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
@@ -225,7 +226,16 @@ void TstChannels::breakFlashesOtherChannelsLamp() {
     TChannelUi& c2 = h.Ch(1);
     QVERIFY(!c2.BrkLed->Checked());
     QTest::mouseClick(h.Ch(0).BrkLed, Qt::LeftButton);
+    // The lamp lights red and darkens again after about half a second.
+    auto ledRed = [&] {
+        return c2.BrkLed->grab().toImage().pixelColor(c2.BrkLed->LedX(), c2.BrkLed->LedY()).red();
+    };
     QTRY_VERIFY(c2.BrkLed->LedFlash());
+    QElapsedTimer flash;
+    flash.start();
+    QVERIFY(ledRed() > 200);
+    QTRY_VERIFY_WITH_TIMEOUT(ledRed() < 128, 2000);
+    QVERIFY2(flash.elapsed() >= 350, qPrintable(QString::number(flash.elapsed())));
     // A key typed on channel 1 ends its break.
     h.Ch(0).InputList->setFocus();
     QTest::keyClick(h.Ch(0).InputList, Qt::Key_X);
@@ -258,6 +268,13 @@ void TstChannels::receivedBytesShowInEveryMode() {
     QCOMPARE(c1.EmulVT->Screen().RowAt(0).Chars[0], std::uint8_t('H'));
     QCOMPARE(c1.EmulVT->Screen().RowAt(0).Chars[4], std::uint8_t('o'));
     QCOMPARE(c1.EmulVT->Screen().CurRow(), 1);
+    // Received data shows live in ANSI mode, escape sequences taking effect.
+    QTest::keyClick(c2.InputList, Qt::Key_BracketLeft, Qt::ControlModifier); // not hex entry
+    QTest::keyClick(c2.InputList, Qt::Key_1, Qt::ControlModifier);
+    QTest::keyClick(c2.InputList, Qt::Key_B, Qt::ControlModifier); // ESC
+    QTest::keyClicks(c2.InputList, "[7mX");
+    QTRY_COMPARE(c1.EmulVT->Screen().RowAt(1).Chars[0], std::uint8_t('X'));
+    QCOMPARE(c1.EmulVT->Screen().RowAt(1).Attrs[0], std::uint8_t(0x70)); // reverse
 
     // "clear Rx", then a mode switch, shows nothing.
     QTest::mouseClick(c1.ClearInpBtn, Qt::LeftButton);
