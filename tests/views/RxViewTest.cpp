@@ -92,9 +92,6 @@ TEST_F(RxView, BadUse) {
         {"--colour", 2, "rxview: unknown option --colour"},
         {"a b", 2, "rxview: more than one FILE"},
         {"'" + (dir / "missing").string() + "'", 1, "rxview: cannot open"},
-#ifndef RXVIEW_HAS_ANSI
-        {"--mode=ansi", 2, "rxview: ANSI mode not built"},
-#endif
     };
     for (const Case& c : cases) {
         const TResult r = Run(c.args);

@@ -1,5 +1,4 @@
-# ANSI mode of rxview. Include from tools/CMakeLists.txt after the rxview
-# target exists:   include(${CMAKE_CURRENT_SOURCE_DIR}/rxview/ansi.cmake)
+# ANSI mode of rxview, included by tools/CMakeLists.txt after the rxview target.
 # The picture format (--format=png) needs the terminal view widget, so it is
 # compiled in only when that widget is part of the build.
 target_sources(rxview PRIVATE ${CMAKE_CURRENT_LIST_DIR}/ansi.cpp)

@@ -5,9 +5,7 @@
 // emulation instead, with its own options.
 #include "ChannelView.h"
 
-#ifdef RXVIEW_WITH_ANSI
 #include "ansi.h"
-#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -74,12 +72,6 @@ int Run(int argc, char** argv) {
         std::cerr << "rxview: unknown option " << ansiArgs.front() << "\n" << kUsage;
         return 2;
     }
-#ifndef RXVIEW_WITH_ANSI
-    if (m == TChannelView::dmANSI) {
-        std::cerr << "rxview: ANSI mode not built\n";
-        return 2;
-    }
-#endif
 
     std::ifstream fileIn;
     std::istream* in = &std::cin;
@@ -92,7 +84,6 @@ int Run(int argc, char** argv) {
         in = &fileIn;
     }
 
-#ifdef RXVIEW_WITH_ANSI
     if (m == TChannelView::dmANSI) {
         std::string input;
         std::vector<char> buf(1 << 16);
@@ -106,7 +97,6 @@ int Run(int argc, char** argv) {
         }
         return rxview::RunAnsiView(ansiArgs, input, std::cout, std::cerr);
     }
-#endif
 
     TChannelView channel;
     channel.SetMode(m);
