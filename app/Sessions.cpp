@@ -31,16 +31,9 @@ void TTermMain::LoadSession() {
 
     for (int ch = 0; ch < 2; ++ch) {
         TChannelUi& c = Ch[ch];
-        if (c.ComPortBtn->isChecked()) {
-            c.ComPortBtn->setChecked(false);
-            SerForm->ClosePort(ch);
-        }
-        c.CTSLED->SetChecked(false);
-        c.DSRLED->SetChecked(false);
-        c.LEDcon->SetChecked(false);
-        c.LEDcon->SetLedCol(clRed);
-        c.PortCombo->setEnabled(true);
-        c.InputList->setEnabled(false);
+        // The disconnect steps without the status text and the BRK lamp.
+        c.ComPortBtn->setChecked(false);
+        DisconnectSteps(ch, false);
         c.View->ClearRx();
         c.View->ClearTx();
     }

@@ -130,16 +130,20 @@ std::size_t SyncQueue::Drain() {
     return count;
 }
 
+void SyncQueue::RunQueued(std::unique_lock<std::mutex>& lock) {
+    while (!FItems.empty()) {
+        auto item = std::move(FItems.front());
+        FItems.pop_front();
+        lock.unlock();
+        Run(item);
+        lock.lock();
+    }
+}
+
 void SyncQueue::WaitDraining(const std::function<bool()>& done) {
     std::unique_lock lock(FMutex);
     for (;;) {
-        while (!FItems.empty()) {
-            auto item = std::move(FItems.front());
-            FItems.pop_front();
-            lock.unlock();
-            Run(item);
-            lock.lock();
-        }
+        RunQueued(lock);
         if (done()) return;
         FQueued.wait(lock);
     }
@@ -150,13 +154,7 @@ bool SyncQueue::WaitDrainingFor(const std::function<bool()>& done,
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::unique_lock lock(FMutex);
     for (;;) {
-        while (!FItems.empty()) {
-            auto item = std::move(FItems.front());
-            FItems.pop_front();
-            lock.unlock();
-            Run(item);
-            lock.lock();
-        }
+        RunQueued(lock);
         if (done()) return true;
         if (FQueued.wait_until(lock, deadline) == std::cv_status::timeout && FItems.empty())
             return done();

@@ -68,6 +68,8 @@ private:
     void Enqueue(const std::shared_ptr<Item>& item);
     void Run(const std::shared_ptr<Item>& item);
     void WaitDone(const std::shared_ptr<Item>& item);
+    // Runs queued calls until none is left; the lock is released around each call.
+    void RunQueued(std::unique_lock<std::mutex>& lock);
 
     mutable std::mutex FMutex;
     std::condition_variable FQueued; // a call was queued, or Notify

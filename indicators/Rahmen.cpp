@@ -217,6 +217,18 @@ bool TRahmen::CanDrawDirect() const {
            FCanvas.size() == (QSizeF(size()) * FCanvas.devicePixelRatio()).toSize();
 }
 
+// Paints into the control's picture; while f runs, drawing calls of the
+// control go to the same painter.
+void TRahmen::PaintCanvas(const std::function<void(QPainter&)>& f) {
+    QPainter p(&FCanvas);
+    FActivePainter = &p;
+    struct TReset {
+        QPainter*& P;
+        ~TReset() { P = nullptr; }
+    } reset{FActivePainter};
+    f(p);
+}
+
 void TRahmen::DrawDirect(const std::function<void(QPainter&)>& f) {
     if (FActivePainter) {
         FActivePainter->save();
@@ -225,15 +237,7 @@ void TRahmen::DrawDirect(const std::function<void(QPainter&)>& f) {
         return;
     }
     if (!CanDrawDirect()) return;
-    {
-        QPainter p(&FCanvas);
-        FActivePainter = &p;
-        struct TReset {
-            QPainter*& P;
-            ~TReset() { P = nullptr; }
-        } reset{FActivePainter};
-        f(p);
-    }
+    PaintCanvas(f);
     update();
 }
 
@@ -251,13 +255,7 @@ void TRahmen::paintEvent(QPaintEvent*) {
         if (FFullPaint) {
             FFullPaint = false;
             FCanvas.fill(Color(clBtnFace));
-            QPainter p(&FCanvas);
-            FActivePainter = &p;
-            struct TReset {
-                QPainter*& P;
-                ~TReset() { P = nullptr; }
-            } reset{FActivePainter};
-            Paint(p);
+            PaintCanvas([this](QPainter& p) { Paint(p); });
         }
         QPainter w(this);
         w.drawImage(QPoint(0, 0), FCanvas);

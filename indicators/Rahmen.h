@@ -107,6 +107,7 @@ protected:
     // Does nothing while no picture exists yet or a full paint is pending.
     void DrawDirect(const std::function<void(QPainter&)>& f);
     bool CanDrawDirect() const;
+    void PaintCanvas(const std::function<void(QPainter&)>& f);
 
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;

@@ -5,8 +5,10 @@
 #include "TickDriver.h"
 #include "device/PortMap.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QTest>
+#include <QToolButton>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -49,6 +51,14 @@ bool AppHarness::Start() {
 
 void AppHarness::Close() {
     Main->close();
+}
+
+bool AppHarness::Connect(int ch, int comIndex) {
+    TChannelUi& c = Main->Channel(ch);
+    c.PortCombo->setCurrentIndex(comIndex);
+    emit c.PortCombo->activated(comIndex);
+    QTest::mouseClick(c.ComPortBtn, Qt::LeftButton);
+    return c.ComPortBtn->isChecked();
 }
 
 Pty::Pty() {

@@ -16,6 +16,9 @@ struct AppHarness {
 
     // Shows the window and waits for its first paint (the session load).
     bool Start();
+    // Picks COM<comIndex + 1> in the channel's port list and clicks "connect";
+    // true when the channel is connected.
+    bool Connect(int ch, int comIndex);
     // Closes the window as the user would (ports closed, session saved).
     void Close();
 

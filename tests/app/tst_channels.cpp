@@ -20,14 +20,6 @@
 #include <thread>
 
 namespace {
-bool Connect(AppHarness& h, int ch, int comIndex) {
-    TChannelUi& c = h.Ch(ch);
-    c.PortCombo->setCurrentIndex(comIndex);
-    emit c.PortCombo->activated(comIndex);
-    QTest::mouseClick(c.ComPortBtn, Qt::LeftButton);
-    return c.ComPortBtn->isChecked();
-}
-
 double ThreadCpuSeconds() {
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
@@ -57,7 +49,7 @@ void TstChannels::connectOpensDeviceAndEnablesEditor() {
     QVERIFY(h.Start());
     Pty pty;
     serial::SetPortMapEntry("COM3", pty.SlavePath);
-    QVERIFY(Connect(h, 0, 2));
+    QVERIFY(h.Connect(0, 2));
     TChannelUi& c = h.Ch(0);
     QVERIFY(h.Ser->ComPort1->Connected());
     QCOMPARE(h.Ser->ComPort1->Port(), std::string("COM3"));
@@ -85,7 +77,7 @@ void TstChannels::burstOfOneMebibyteArrivesInOrder() {
     QVERIFY(h.Start());
     Pty pty;
     serial::SetPortMapEntry("COM1", pty.SlavePath);
-    QVERIFY(Connect(h, 0, 0));
+    QVERIFY(h.Connect(0, 0));
     std::string data(1 << 20, '\0');
     std::mt19937 rng(7);
     for (char& b : data)
@@ -102,7 +94,7 @@ void TstChannels::windowKeepsTurningWhileDataFloods() {
     QVERIFY(h.Start());
     Pty pty;
     serial::SetPortMapEntry("COM1", pty.SlavePath);
-    QVERIFY(Connect(h, 0, 0));
+    QVERIFY(h.Connect(0, 0));
     const std::string data(16 << 20, 'z');
     std::thread writer([&] { pty.WriteAll(data.data(), data.size()); });
     // While the stream lasts the window's own events (a timer here) keep running.
@@ -124,7 +116,7 @@ void TstChannels::typedBytesReachFarEnd() {
     QVERIFY(h.Start());
     Pty pty;
     serial::SetPortMapEntry("COM2", pty.SlavePath);
-    QVERIFY(Connect(h, 1, 1));
+    QVERIFY(h.Connect(1, 1));
     TTxEditor* editor = h.Ch(1).InputList;
     editor->setFocus();
     QTest::keyClicks(editor, "Hi");
@@ -140,9 +132,9 @@ void TstChannels::secondChannelOnSameDeviceFails() {
     QVERIFY(h.Start());
     Pty pty;
     serial::SetPortMapEntry("COM4", pty.SlavePath);
-    QVERIFY(Connect(h, 0, 3));
+    QVERIFY(h.Connect(0, 3));
     platform::TakeBeeps();
-    QVERIFY(!Connect(h, 1, 3));
+    QVERIFY(!h.Connect(1, 3));
     QCOMPARE(platform::TakeBeeps(), std::vector<std::uint32_t>{0});
     QCOMPARE(h.Main->StatusText(3), QString("disconnected"));
     QVERIFY(h.Ser->ComPort1->Connected());
@@ -157,7 +149,7 @@ void TstChannels::notATtyFails() {
          {std::string("/dev/null"), h.Dir.toStdString(), h.IniPath().toStdString()}) {
         QFile(h.IniPath()).open(QIODevice::WriteOnly); // a regular file
         serial::SetPortMapEntry("COM5", path);
-        QVERIFY2(!Connect(h, 0, 4), path.c_str());
+        QVERIFY2(!h.Connect(0, 4), path.c_str());
         QVERIFY(!h.Ser->ComPort1->Connected());
         try {
             h.Ser->ComPort1->SetPort("COM5");
@@ -176,7 +168,7 @@ void TstChannels::farEndGoneDisconnectsWithoutSpinning() {
     auto pty = std::make_unique<Pty>();
     const std::string path = pty->SlavePath;
     serial::SetPortMapEntry("COM1", path);
-    QVERIFY(Connect(h, 0, 0));
+    QVERIFY(h.Connect(0, 0));
     platform::TakeBeeps();
     pty->CloseMaster();
     QTRY_VERIFY_WITH_TIMEOUT(!h.Ch(0).ComPortBtn->isChecked(), 5000);
@@ -191,18 +183,18 @@ void TstChannels::farEndGoneDisconnectsWithoutSpinning() {
     // Connecting again works once the device is back.
     Pty again;
     serial::SetPortMapEntry("COM1", again.SlavePath);
-    QVERIFY(Connect(h, 0, 0));
+    QVERIFY(h.Connect(0, 0));
 }
 
 void TstChannels::linesFollowOtherEndThroughNullModem() {
     AppHarness h;
     QVERIFY(h.Start());
-    QVERIFY(Connect(h, 0, 6)); // COM7: one end of the cable
+    QVERIFY(h.Connect(0, 6)); // COM7: one end of the cable
     TChannelUi& c1 = h.Ch(0);
     TChannelUi& c2 = h.Ch(1);
     QCOMPARE(c1.CTSLED->LedCol(), clRed);         // the other end is not open
     QTest::mouseClick(c2.RTSbtn, Qt::LeftButton); // down before connecting
-    QVERIFY(Connect(h, 1, 7));                    // COM8: applies RTS on connect
+    QVERIFY(h.Connect(1, 7));                     // COM8: applies RTS on connect
     QTRY_COMPARE(c1.CTSLED->LedCol(), clLime);
     QCOMPARE(c1.DSRLED->LedCol(), clRed);
     QTest::mouseClick(c2.DTRbtn, Qt::LeftButton);
@@ -221,8 +213,8 @@ void TstChannels::linesFollowOtherEndThroughNullModem() {
 void TstChannels::breakFlashesOtherChannelsLamp() {
     AppHarness h;
     QVERIFY(h.Start());
-    QVERIFY(Connect(h, 0, 6));
-    QVERIFY(Connect(h, 1, 7));
+    QVERIFY(h.Connect(0, 6));
+    QVERIFY(h.Connect(1, 7));
     TChannelUi& c2 = h.Ch(1);
     QVERIFY(!c2.BrkLed->Checked());
     QTest::mouseClick(h.Ch(0).BrkLed, Qt::LeftButton);
@@ -245,8 +237,8 @@ void TstChannels::breakFlashesOtherChannelsLamp() {
 void TstChannels::receivedBytesShowInEveryMode() {
     AppHarness h;
     QVERIFY(h.Start());
-    QVERIFY(Connect(h, 0, 6));
-    QVERIFY(Connect(h, 1, 7));
+    QVERIFY(h.Connect(0, 6));
+    QVERIFY(h.Connect(1, 7));
     TChannelUi& c1 = h.Ch(0);
     TChannelUi& c2 = h.Ch(1);
     c2.InputList->setFocus();
@@ -285,13 +277,13 @@ void TstChannels::receivedBytesShowInEveryMode() {
 void TstChannels::reconnectEmptiesViewsButKeepsHistory() {
     AppHarness h;
     QVERIFY(h.Start());
-    QVERIFY(Connect(h, 0, 6));
-    QVERIFY(Connect(h, 1, 7));
+    QVERIFY(h.Connect(0, 6));
+    QVERIFY(h.Connect(1, 7));
     h.Ch(1).InputList->setFocus();
     QTest::keyClicks(h.Ch(1).InputList, "abc");
     QTRY_COMPARE(h.Main->RxData1(), std::string("abc"));
     QTest::mouseClick(h.Ch(0).ComPortBtn, Qt::LeftButton);
-    QVERIFY(Connect(h, 0, 6));
+    QVERIFY(h.Connect(0, 6));
     QCOMPARE(h.Ch(0).View->OutPutList().LineCount(), std::size_t(0));
     QTest::mouseClick(h.Ch(0).HEXcheck, Qt::LeftButton);
     QCOMPARE(h.Ch(0).View->OutPutList().Line(0), std::string("61 62 63 "));

@@ -36,13 +36,6 @@ struct InTempDir {
     }
 };
 
-bool Connect(AppHarness& h, int ch, int comIndex) {
-    TChannelUi& c = h.Ch(ch);
-    c.PortCombo->setCurrentIndex(comIndex);
-    emit c.PortCombo->activated(comIndex);
-    QTest::mouseClick(c.ComPortBtn, Qt::LeftButton);
-    return c.ComPortBtn->isChecked();
-}
 } // namespace
 
 class TstOptions : public QObject {
@@ -62,8 +55,8 @@ void TstOptions::halfSizeDisconnectsChannel2AndFullSizeRestores() {
     QVERIFY(h.Start());
     const int frame = h.Main->frameGeometry().width() - h.Main->width();
     QCOMPARE(h.Main->frameGeometry().width(), 1018);
-    QVERIFY(Connect(h, 0, 6));
-    QVERIFY(Connect(h, 1, 7));
+    QVERIFY(h.Connect(0, 6));
+    QVERIFY(h.Connect(1, 7));
     const int height = h.Main->height();
     QTest::mouseClick(h.Main->BtnHalf, Qt::LeftButton);
     QCOMPARE(h.Main->width() + frame, 505);
