@@ -1,239 +1,251 @@
-// The main window as a user meets it: layout, connect failures, port lists,
-// clear buttons, hints and the close order.
+// The main window as a user meets it: connect failures, port lists, clear and
+// line buttons, hints, window size, fonts, "test" playback, printing, close.
 #include "AppHarness.h"
 #include "ChannelView.h"
+#include "EmulVT.h"
+#include "InfoDlg.h"
 #include "LedCheck.h"
 #include "MemoView.h"
 #include "Platform.h"
+#include "PrintDialog.h"
 #include "device/PortMap.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QHelpEvent>
-#include <QMenuBar>
+#include <QImageReader>
+#include <QPushButton>
 #include <QRadioButton>
-#include <QStatusBar>
+#include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
+
+namespace {
+// The current directory set to a fresh temporary one ("test" and BMPs use it).
+struct InTempDir {
+    QTemporaryDir dir;
+    QString old = QDir::currentPath();
+    InTempDir() { QDir::setCurrent(dir.path()); }
+    ~InTempDir() { QDir::setCurrent(old); }
+    void Write(const QString& name, const QByteArray& data) {
+        QFile f(dir.filePath(name));
+        f.open(QIODevice::WriteOnly);
+        f.write(data);
+    }
+};
+
+void Choose(QComboBox* combo, int index) {
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+}
+
+const std::vector<std::uint32_t> kPlainBeep{0};
+} // namespace
 
 class TstMainWindow : public QObject {
     Q_OBJECT
 private slots:
-    void layoutAsGiven();
-    void connectWithUnusablePortBeepsAndStaysDown();
-    void connectWithoutSelectionBeeps();
-    void listIndexOutsideRangeChangesNothing();
-    void baudItem13SetsBr256000AndHandshakeDoesNothing();
-    void clearButtonsEmptyViewAndHistory();
-    void lineButtonsOnClosedPortShowNothing();
+    void failedConnectBeepsAndChangesNothing();
+    void portListsReachThePortWithinTheirRange();
+    void clearAndLineButtons();
     void hintGoesToStatusPanelUnlessSwitchedOff();
+    void halfSizeDisconnectsChannel2();
+    void terminalFontSizes();
+    void testPlaysInfoAnsWithoutHistory();
+    void printButtons();
     void closeClosesPortsBeforeSaving();
-    void exceptionInHandlerGoesToErrorReport();
+    void failingSendGoesToErrorReport();
 };
 
-void TstMainWindow::layoutAsGiven() {
+void TstMainWindow::failedConnectBeepsAndChangesNothing() {
     AppHarness h;
     QVERIFY(h.Start());
-    TTermMain& m = *h.Main;
-    QCOMPARE(m.windowTitle(), QString("Varnex Dual Terminal [noname]"));
-    QCOMPARE(m.centralWidget()->size(), QSize(1010, 611));
-    QCOMPARE(m.StatusBar->height(), 25);
-    QCOMPARE(m.StatusText(1), QString("disconnected"));
-    QCOMPARE(m.StatusText(3), QString("disconnected"));
-    QCOMPARE(m.StatusPanels[0]->width(), 400);
-    QCOMPARE(m.StatusPanels[2]->width(), 410);
-    // The last panel reaches the right edge of the bar.
-    QCOMPARE(m.StatusPanels[3]->geometry().right() + 1 >= m.StatusBar->width() - 4, true);
-    QVERIFY(!(m.windowFlags() & Qt::WindowMaximizeButtonHint));
-
-    struct Expect {
-        const char* name;
-        QRect rect;
-    } expect[] = {
-        {"Panel3", {0, 0, 504, 611}},       {"Panel5", {506, 0, 504, 611}},
-        {"Panel1", {1, 1, 502, 94}},        {"PortCombo1", {6, 20, 59, 23}},
-        {"LEDcon1", {66, 19, 25, 25}},      {"BaudCombo2", {106, 20, 71, 23}},
-        {"CTSLED1", {408, 4, 33, 40}},      {"ComPortBtn1", {6, 64, 83, 24}},
-        {"DTRbtn1", {316, 64, 51, 23}},     {"DTRbtn2", {318, 64, 51, 23}},
-        {"BrkLed2", {376, 48, 33, 40}},     {"OutPutList1", {1, 95, 502, 298}},
-        {"EmulVT2", {1, 95, 504, 298}},     {"PrnBtn1", {414, 395, 70, 20}},
-        {"PrnBtn2", {412, 395, 70, 20}},    {"InputList2", {1, 417, 502, 193}},
-        {"BothCheck1", {250, 398, 43, 17}}, {"BtnHalf", {472, 4, 25, 25}},
-    };
-    for (const Expect& e : expect) {
-        auto* w = m.findChild<QWidget*>(e.name);
-        QVERIFY2(w, e.name);
-        QCOMPARE(w->geometry(), e.rect);
-    }
-    auto* baud = m.findChild<QComboBox*>("BaudCombo1");
-    QCOMPARE(baud->count(), 14);
-    QCOMPARE(baud->itemText(10), QString("56000Nd"));
-    QVERIFY(!m.findChild<QComboBox*>("HskCombo2")->isEnabled());
-    QVERIFY(!m.findChild<QWidget*>("InputList1")->isEnabled());
-    QVERIFY(m.findChild<QRadioButton*>("ASCIIcheck2")->isChecked());
-    QVERIFY(m.BtnHalf->isVisible());
-    QVERIFY(!m.BtnFull->isVisible());
-    QCOMPARE(m.findChild<QWidget*>("StopBitCombo1")->property("hint").toString(),
-             QString("select the\rstopp bit count|select the stopp bit count"));
-    QCOMPARE(m.findChild<QWidget*>("ComPortBtn2")->toolTip(),
-             QString("connect/disconnect\nthe selected ComPort"));
-    // After the load the session defaults stand in the lists.
-    QCOMPARE(m.findChild<QComboBox*>("StopBitCombo1")->currentIndex(), 2);
-    QCOMPARE(h.Ser->ComPort1->StopBits(), sbTwoStopBits);
-    QCOMPARE(m.findChild<QLabel*>("Label17")->text(), QString("level"));
-    QCOMPARE(m.findChild<QLabel*>("Label18")->pos(), QPoint(322, 48));
-}
-
-void TstMainWindow::connectWithUnusablePortBeepsAndStaysDown() {
-    AppHarness h;
-    QVERIFY(h.Start());
+    QCOMPARE(h.Main->windowTitle(), QString("Varnex Dual Terminal [noname]"));
     serial::SetPortMapEntry("COM1", h.Dir.toStdString() + "/no-such-device");
     TChannelUi& c = h.Ch(0);
     const TColor ctsBefore = c.CTSLED->LedCol();
-    const bool conBefore = c.LEDcon->Checked();
-    platform::TakeBeeps();
     const int fds = OpenFdCount();
+    platform::TakeBeeps();
     QTest::mouseClick(c.ComPortBtn, Qt::LeftButton);
     QVERIFY(!c.ComPortBtn->isChecked());
     QCOMPARE(h.Main->StatusText(1), QString("disconnected"));
     QCOMPARE(c.CTSLED->LedCol(), ctsBefore);
-    QCOMPARE(c.LEDcon->Checked(), conBefore);
+    QVERIFY(!c.LEDcon->Checked());
     QVERIFY(!c.InputList->isEnabled());
-    QCOMPARE(platform::TakeBeeps(), std::vector<std::uint32_t>{0});
-    QVERIFY(h.Errors.empty()); // a failed connect shows no message
+    QCOMPARE(platform::TakeBeeps(), kPlainBeep);
+    QVERIFY(h.Errors.empty()); // no message box
     QCOMPARE(OpenFdCount(), fds);
+
+    h.Ch(1).PortCombo->setCurrentIndex(-1); // no port selected
+    QTest::mouseClick(h.Ch(1).ComPortBtn, Qt::LeftButton);
+    QVERIFY(!h.Ch(1).ComPortBtn->isChecked());
+    QCOMPARE(platform::TakeBeeps(), kPlainBeep);
 }
 
-void TstMainWindow::connectWithoutSelectionBeeps() {
-    AppHarness h;
-    QVERIFY(h.Start());
-    TChannelUi& c = h.Ch(1);
-    c.PortCombo->setCurrentIndex(-1);
-    platform::TakeBeeps();
-    QTest::mouseClick(c.ComPortBtn, Qt::LeftButton);
-    QVERIFY(!c.ComPortBtn->isChecked());
-    QCOMPARE(platform::TakeBeeps(), std::vector<std::uint32_t>{0});
-}
-
-void TstMainWindow::listIndexOutsideRangeChangesNothing() {
+void TstMainWindow::portListsReachThePortWithinTheirRange() {
     AppHarness h;
     QVERIFY(h.Start());
     TChannelUi& c = h.Ch(0);
     TComPortN& port = *h.Ser->ComPort1;
-    const auto baud = port.BaudRate();
-    const auto parity = port.Parity().Bits();
-    const auto data = port.DataBits();
-    const auto stop = port.StopBits();
-    for (QComboBox* combo : {c.BaudCombo, c.ParityCombo, c.DataBitsCombo, c.StopBitCombo}) {
-        combo->setCurrentIndex(-1);
-        emit combo->activated(-1);
-    }
-    h.Main->BaudCombo1Change();
-    QCOMPARE(port.BaudRate(), baud);
-    QCOMPARE(port.Parity().Bits(), parity);
-    QCOMPARE(port.DataBits(), data);
-    QCOMPARE(port.StopBits(), stop);
+    Choose(c.BaudCombo, 13);
+    Choose(c.ParityCombo, 3);
+    Choose(c.DataBitsCombo, 1);
+    Choose(c.StopBitCombo, 1);
+    QCOMPARE(port.BaudRate(), br256000);
+    QCOMPARE(port.Parity().Bits(), prMark);
+    QCOMPARE(port.DataBits(), dbSix);
+    QCOMPARE(port.StopBits(), sbOne5StopBits);
+    QCOMPARE(h.Ser->ComPort2->BaudRate(), br9600); // the other channel keeps its own
+
+    // An index outside a list's range, and any handshake choice, change nothing.
+    const auto dcb = port.BuildDCB();
+    for (QComboBox* combo : {c.BaudCombo, c.ParityCombo, c.DataBitsCombo, c.StopBitCombo})
+        Choose(combo, -1);
+    c.HskCombo->setCurrentIndex(2);
+    h.Main->HskCombo1Change();
+    const auto after = port.BuildDCB();
+    QVERIFY(std::memcmp(&dcb, &after, sizeof dcb) == 0);
     QVERIFY(h.Errors.empty());
 }
 
-void TstMainWindow::baudItem13SetsBr256000AndHandshakeDoesNothing() {
-    AppHarness h;
-    QVERIFY(h.Start());
-    TChannelUi& c = h.Ch(0);
-    c.BaudCombo->setCurrentIndex(13);
-    emit c.BaudCombo->activated(13);
-    QCOMPARE(h.Ser->ComPort1->BaudRate(), br256000);
-    QCOMPARE(h.Ser->ComPort2->BaudRate(), br9600); // the other channel keeps its own
-
-    const TFlowControl flow = h.Ser->ComPort1->FlowControl().FlowControl();
-    const auto dcb = h.Ser->ComPort1->BuildDCB();
-    c.HskCombo->setCurrentIndex(1);
-    h.Main->HskCombo1Change();
-    QCOMPARE(h.Ser->ComPort1->FlowControl().FlowControl(), flow);
-    const auto after = h.Ser->ComPort1->BuildDCB();
-    QVERIFY(std::memcmp(&dcb, &after, sizeof dcb) == 0);
-
-    c.ParityCombo->setCurrentIndex(3);
-    emit c.ParityCombo->activated(3);
-    QCOMPARE(h.Ser->ComPort1->Parity().Bits(), prMark);
-    c.DataBitsCombo->setCurrentIndex(1);
-    emit c.DataBitsCombo->activated(1);
-    QCOMPARE(h.Ser->ComPort1->DataBits(), dbSix);
-    c.StopBitCombo->setCurrentIndex(1);
-    emit c.StopBitCombo->activated(1);
-    QCOMPARE(h.Ser->ComPort1->StopBits(), sbOne5StopBits);
-}
-
-void TstMainWindow::clearButtonsEmptyViewAndHistory() {
+void TstMainWindow::clearAndLineButtons() {
     AppHarness h;
     QVERIFY(h.Start());
     TChannelUi& c = h.Ch(0);
     for (char b : std::string("line one\r\nline two"))
-        h.Main->AddRxByte1(static_cast<unsigned char>(b));
+        h.Main->AddRxByte1(std::uint8_t(b));
     c.View->ShowTxByte('x');
-    QVERIFY(!h.Main->RxData1().empty());
-    QVERIFY(c.View->OutPutList().LineCount() > 0);
-
-    QWidget* focusBefore = QApplication::focusWidget();
     QTest::mouseClick(c.ClearInpBtn, Qt::LeftButton);
     QVERIFY(h.Main->RxData1().empty());
-    QCOMPARE(c.View->OutPutList().LineCount(), std::size_t(0));
-    // The editor is disabled while disconnected: the focus does not move to it.
-    QVERIFY(QApplication::focusWidget() != c.InputList);
-    Q_UNUSED(focusBefore);
-
-    // A later mode switch shows nothing of the cleared data.
-    QTest::mouseClick(c.HEXcheck, Qt::LeftButton);
-    QCOMPARE(c.View->OutPutList().LineCount(), std::size_t(0));
-
+    QCOMPARE(c.View->OutPutList().LineCount(), std::uint64_t(0));
+    QVERIFY(!c.InputList->hasFocus());             // disabled while disconnected
+    QTest::mouseClick(c.HEXcheck, Qt::LeftButton); // a mode switch shows nothing of it
+    QCOMPARE(c.View->OutPutList().LineCount(), std::uint64_t(0));
     c.InputList->setEnabled(true);
-    h.Main->activateWindow();
     QTest::mouseClick(c.ClearOutputBtn, Qt::LeftButton);
     QVERIFY(h.Main->TxData1().empty());
-    QCOMPARE(c.View->InputList().LineCount(), std::size_t(0));
+    QCOMPARE(c.View->InputList().LineCount(), std::uint64_t(0));
     QTRY_VERIFY(c.InputList->hasFocus());
-}
 
-void TstMainWindow::lineButtonsOnClosedPortShowNothing() {
-    AppHarness h;
-    QVERIFY(h.Start());
-    TChannelUi& c = h.Ch(1);
-    QTest::mouseClick(c.RTSbtn, Qt::LeftButton);
-    QTest::mouseClick(c.DTRbtn, Qt::LeftButton);
-    QVERIFY(c.RTSbtn->isChecked()); // kept for the next connect
-    QVERIFY(c.DTRbtn->isChecked());
-    h.Main->BrkLed2Click();
+    // Line buttons and the BRK lamp on a closed port: kept, no message.
+    QTest::mouseClick(h.Ch(1).RTSbtn, Qt::LeftButton);
+    QTest::mouseClick(h.Ch(1).BrkLed, Qt::LeftButton);
+    QVERIFY(h.Ch(1).RTSbtn->isChecked());
     QVERIFY(h.Errors.empty());
-    QVERIFY(!h.Ser->ComPort2->Connected());
 }
 
 void TstMainWindow::hintGoesToStatusPanelUnlessSwitchedOff() {
     AppHarness h;
     QVERIFY(h.Start());
-    QWidget* baud = h.Ch(0).BaudCombo;
-    QHelpEvent tip(QEvent::ToolTip, QPoint(5, 5), baud->mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(baud, &tip);
+    auto hint = [&](QWidget* w) {
+        QHelpEvent tip(QEvent::ToolTip, QPoint(5, 5), w->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(w, &tip);
+    };
+    hint(h.Ch(0).BaudCombo);
     QCOMPARE(h.Main->StatusText(0), QString("select the\nbaudrate"));
-
     h.Main->showHintsItem->trigger();
     QVERIFY(!h.Main->showHintsItem->isChecked());
-    QHelpEvent tip2(QEvent::ToolTip, QPoint(5, 5), QPoint(5, 5));
-    QApplication::sendEvent(h.Ch(0).ParityCombo, &tip2);
+    hint(h.Ch(0).ParityCombo);
     QCOMPARE(h.Main->StatusText(0), QString("select the\nbaudrate")); // kept as it was
-    h.Main->showHintsItem->trigger();
-    QVERIFY(h.Main->showHintsItem->isChecked());
+}
+
+void TstMainWindow::halfSizeDisconnectsChannel2() {
+    AppHarness h;
+    QVERIFY(h.Start());
+    const int frame = h.Main->frameGeometry().width() - h.Main->width();
+    QCOMPARE(h.Main->frameGeometry().width(), 1018);
+    QVERIFY(h.Connect(0, 6));
+    QVERIFY(h.Connect(1, 7));
+    const int height = h.Main->height();
+    QTest::mouseClick(h.Main->BtnHalf, Qt::LeftButton);
+    QCOMPARE(h.Main->width() + frame, 505);
+    QCOMPARE(h.Main->height(), height);
+    QVERIFY(h.Main->HalfSize && h.Main->BtnFull->isVisible() && !h.Main->BtnHalf->isVisible());
+    QVERIFY(!h.Ser->ComPort2->Connected());
+    QCOMPARE(h.Main->StatusText(3), QString("disconnected"));
+    QCOMPARE(h.Ch(1).LEDcon->LedCol(), clRed);
+    QVERIFY(h.Ser->ComPort1->Connected());
+    QTest::mouseClick(h.Main->BtnFull, Qt::LeftButton);
+    QCOMPARE(h.Main->width() + frame, 1018);
+    QVERIFY(!h.Main->HalfSize && h.Main->BtnHalf->isVisible());
+    QVERIFY(!h.Ch(1).ComPortBtn->isChecked()); // stays disconnected
+}
+
+void TstMainWindow::terminalFontSizes() {
+    AppHarness h;
+    QVERIFY(h.Start());
+    TEmulVT* vt = h.Ch(0).EmulVT;
+    QTest::mouseClick(h.Ch(0).ANSIcheck, Qt::LeftButton);
+    QCOMPARE(vt->LineHeight(), 16);
+    QCOMPARE(vt->ScrollBar()->maximum(), 7); // 18 of 25 rows fit
+    h.Ch(0).ANSIfont9->trigger();
+    QVERIFY(!h.Ch(0).ANSIfont12->isChecked());
+    QCOMPARE(vt->CharWidth(), 6);
+    QCOMPARE(vt->LineHeight(), 12);
+    QCOMPARE(vt->ScrollBar()->maximum(), 1);   // 24 rows fit
+    QCOMPARE(h.Ch(1).EmulVT->CharWidth(), 12); // the other channel keeps its font
+}
+
+void TstMainWindow::testPlaysInfoAnsWithoutHistory() {
+    InTempDir cwd;
+    AppHarness h;
+    QVERIFY(h.Start());
+    h.Ch(1).Test->trigger(); // no file: reported, nothing shown
+    QCOMPARE(h.Errors.size(), std::size_t(1));
+    QVERIFY(QString::fromStdString(h.Errors[0]).contains("Info.ans"));
+
+    cwd.Write("Info.ans", "\x1b[1;31mHi\x1b[0m\r\nthere\x1a\r\nafter");
+    TChannelUi& c = h.Ch(0);
+    c.Test->trigger();
+    // ASCII mode: escape sequences as dots and characters; stops at Ctrl+Z.
+    QCOMPARE(c.View->OutPutList().Line(0), std::string(".[1;31mHi.[0m"));
+    QCOMPARE(c.View->OutPutList().Line(1), std::string("there"));
+    QCOMPARE(c.View->OutPutList().LineCount(), std::uint64_t(2));
+    QVERIFY(h.Main->RxData1().empty()); // not in the history
+    QTest::mouseClick(c.ANSIcheck, Qt::LeftButton);
+    c.Test->trigger();
+    QCOMPARE(c.EmulVT->Screen().RowAt(0).Chars[0], std::uint8_t('H'));
+    QCOMPARE(c.EmulVT->Screen().RowAt(0).Attrs[0], std::uint8_t(0x09)); // bright red
+}
+
+void TstMainWindow::printButtons() {
+    InTempDir cwd;
+    AppHarness h;
+    QVERIFY(h.Start());
+    auto* fake = new TFakePrintDialog(cwd.dir.filePath("paper.pdf"));
+    h.Main->PrintDialog.reset(fake);
+    fake->SetAnswer(true);
+    QTest::mouseClick(h.Ch(0).PrnBtn, Qt::LeftButton); // empty view: no dialog
+    QCOMPARE(fake->ShownCount(), 0);
+    for (int i = 0; i < 30; ++i)
+        h.Main->AddRxByte1(std::uint8_t(i));
+    QTest::mouseClick(h.Ch(0).HEXcheck, Qt::LeftButton);
+    QTest::mouseClick(h.Ch(0).PrnBtn, Qt::LeftButton);
+    QCOMPARE(fake->ShownCount(), 1);
+    QTRY_VERIFY(QFileInfo(cwd.dir.filePath("paper.pdf")).size() > 0);
+
+    // ANSI mode to a file: the next free BMP name, a picture of the view's size.
+    fake->SetPrintToFile(true, cwd.dir.filePath("out.pdf"));
+    cwd.Write("ANSI200.bmp", "taken");
+    QTest::mouseClick(h.Ch(1).ANSIcheck, Qt::LeftButton);
+    for (char b : std::string("\x1b[44m picture "))
+        h.Main->AddRxByte2(std::uint8_t(b));
+    QTest::mouseClick(h.Ch(1).PrnBtn, Qt::LeftButton);
+    QImageReader bmp(cwd.dir.filePath("ANSI201.bmp"));
+    QCOMPARE(bmp.format(), QByteArray("bmp"));
+    QCOMPARE(bmp.size(), h.Ch(1).EmulVT->size());
+    QVERIFY(h.Errors.empty());
 }
 
 void TstMainWindow::closeClosesPortsBeforeSaving() {
     AppHarness h;
     QVERIFY(h.Start());
     Pty pty;
-    QVERIFY(pty.Master >= 0);
     serial::SetPortMapEntry("COM1", pty.SlavePath);
-    QTest::mouseClick(h.Ch(0).ComPortBtn, Qt::LeftButton);
-    QVERIFY(h.Ser->ComPort1->Connected());
-    QVERIFY(!QFile::exists(h.IniPath()));
+    QVERIFY(h.Connect(0, 0));
     bool iniExistedAtClose = true;
     h.Ser->ComPort1->OnAfterClose = [&](TCustomComPort*) {
         iniExistedAtClose = QFile::exists(h.IniPath());
@@ -244,11 +256,10 @@ void TstMainWindow::closeClosesPortsBeforeSaving() {
     QVERIFY(QFile::exists(h.IniPath()));
 }
 
-void TstMainWindow::exceptionInHandlerGoesToErrorReport() {
+void TstMainWindow::failingSendGoesToErrorReport() {
     AppHarness h;
     QVERIFY(h.Start());
-    // A failing send is not caught by the serial module: it reaches the error
-    // report through the key handler, never the event loop.
+    // Not caught by the serial module: it reaches the error report, never the event loop.
     TChannelUi& c = h.Ch(0);
     c.InputList->setEnabled(true);
     c.InputList->setFocus();
