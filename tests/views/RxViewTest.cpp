@@ -30,74 +30,50 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    fs::path Write(const std::string& name, const std::string& bytes) {
-        const fs::path p = dir / name;
-        std::ofstream(p, std::ios::binary) << bytes;
-        return p;
+    std::string Write(const std::string& name, const std::string& bytes) {
+        std::ofstream(dir / name, std::ios::binary) << bytes;
+        return " '" + (dir / name).string() + "'";
     }
-    // args are shell words already quoted where needed; stdinFile may be empty.
-    TResult Run(const std::string& args, const fs::path& stdinFile = {}) {
+    // args are shell words already quoted where needed; input is standard input.
+    TResult Run(const std::string& args, const std::string& input) {
+        const std::string in = Write("stdin", input);
         const fs::path out = dir / "out", err = dir / "err";
-        std::string cmd = std::string("'") + RXVIEW_PATH + "' " + args + " >'" + out.string() +
-                          "' 2>'" + err.string() + "'";
-        cmd += stdinFile.empty() ? " </dev/null" : " <'" + stdinFile.string() + "'";
+        const std::string cmd = std::string("'") + RXVIEW_PATH + "' " + args + " <" + in + " >'" +
+                                out.string() + "' 2>'" + err.string() + "'";
         const int status = std::system(cmd.c_str());
-        TResult r;
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = ReadAll(out);
-        r.err = ReadAll(err);
-        return r;
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out), ReadAll(err)};
     }
     fs::path dir;
 };
 
-TEST_F(RxView, PrintsTheReceiveViewLines) {
-    const fs::path f = Write("in.bin", std::string("Hello\r\nW\x01\xc8", 10));
-    struct Case {
-        const char* mode;
-        std::string out;
-    } cases[] = {
-        {"", "Hello\nW.\xc8\n"},
-        {"--mode=ascii", "Hello\nW.\xc8\n"},
-        {"--mode=hex", "48 65 6C 6C 6F 0D 0A 57 01 C8 \n"},
-        {"--mode=both", "48 65 6C 6C 6F 0D 0A 57 01 C8 \nH  e  l  l  o  .  .  W  .  \xc8  \n"},
-    };
-    for (const Case& c : cases) {
-        const TResult r = Run(std::string(c.mode) + " '" + f.string() + "'");
-        EXPECT_EQ(r.code, 0) << c.mode << r.err;
-        EXPECT_EQ(r.out, c.out) << c.mode;
-    }
-}
-
-TEST_F(RxView, ReadsStandardInputAndPrintsNothingForNoLine) {
-    const fs::path f = Write("in.bin", std::string(21, 'a'));
-    TResult r = Run("--mode=hex", f);
-    EXPECT_EQ(r.code, 0);
+TEST_F(RxView, PrintsTheReceiveViewLinesOrRefusesBadUse) {
+    const std::string f = Write("in.bin", std::string("Hello\r\nW\x01\xc8", 10));
     std::string row;
     for (int i = 0; i < 20; ++i)
         row += "61 ";
-    EXPECT_EQ(r.out, row + "\n61 \n");
-    r = Run("--mode=both");
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.out, "");
-}
-
-TEST_F(RxView, BadUse) {
     struct Case {
-        std::string args;
-        int code;
-        const char* err;
+        std::string args, input, out;
+        int code = 0;
+        const char* err = "";
     } cases[] = {
-        {"--mode=octal", 2, "rxview: unknown mode"},
-        {"--colour", 2, "rxview: unknown option --colour"},
-        {"a b", 2, "rxview: more than one FILE"},
-        {"'" + (dir / "missing").string() + "'", 1, "rxview: cannot open"},
+        {f, "", "Hello\nW.\xc8\n"},
+        {"--mode=ascii" + f, "", "Hello\nW.\xc8\n"},
+        {"--mode=hex" + f, "", "48 65 6C 6C 6F 0D 0A 57 01 C8 \n"},
+        {"--mode=both" + f, "",
+         "48 65 6C 6C 6F 0D 0A 57 01 C8 \nH  e  l  l  o  .  .  W  .  \xc8  \n"},
+        {"--mode=hex", std::string(21, 'a'), row + "\n61 \n"}, // standard input
+        {"--mode=ascii -", "x\r\ny", "x\ny\n"},
+        {"--mode=both", "", ""}, // a view with no line prints nothing
+        {"--mode=octal", "", "", 2, "rxview: unknown mode"},
+        {"--colour", "", "", 2, "rxview: unknown option --colour"},
+        {"a b", "", "", 2, "rxview: more than one FILE"},
+        {"'" + (dir / "missing").string() + "'", "", "", 1, "rxview: cannot open"},
     };
     for (const Case& c : cases) {
-        const TResult r = Run(c.args);
-        EXPECT_EQ(r.code, c.code) << c.args;
+        const TResult r = Run(c.args, c.input);
+        EXPECT_EQ(r.code, c.code) << c.args << ": " << r.err;
         EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << c.args << ": " << r.err;
-        EXPECT_EQ(r.out, "") << c.args;
+        EXPECT_EQ(r.out, c.out) << c.args;
     }
 }
 
