@@ -7,62 +7,33 @@
 #include <fstream>
 #include <iterator>
 #include <set>
-#include <string>
-
-namespace {
-
-std::string ReadInfoAns() {
-    std::ifstream in(INFO_ANS, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::string RowText(const emulvt::TScreen& s, int row) {
-    const auto& chars = s.RowAt(row).Chars;
-    return {chars.begin(), chars.begin() + s.Cols()};
-}
-
-} // namespace
 
 TEST(InfoAns, FillsOneFramedScreenWithOnlySupportedSequences) {
-    const std::string data = ReadInfoAns();
+    std::ifstream in(INFO_ANS, std::ios::binary);
+    const std::string data{std::istreambuf_iterator<char>(in), {}};
     const auto eof = data.find('\x1a');
     ASSERT_NE(eof, std::string::npos) << "Info.ans must end its picture with a Ctrl+Z";
     ASSERT_GT(data.size(), eof + 10) << "text after the Ctrl+Z checks that playing stops there";
-
     emulvt::TScreen screen;
     const auto reportsBefore = emulvt::TScreen::ReportCounter();
-    for (std::size_t i = 0; i < eof; ++i)
-        screen.ProcessByte(static_cast<std::uint8_t>(data[i]));
+    screen.ProcessText(std::string_view(data).substr(0, eof));
     EXPECT_EQ(emulvt::TScreen::ReportCounter(), reportsBefore) << "an unsupported sequence";
     EXPECT_FALSE(screen.InSequence());
+    ASSERT_EQ(std::pair(screen.Rows(), screen.Cols()), std::pair(25, 80));
 
-    // A double frame all around: nothing scrolled away, nothing spilled over.
-    ASSERT_EQ(screen.Rows(), 25);
-    ASSERT_EQ(screen.Cols(), 80);
-    const std::string top = RowText(screen, 0), bottom = RowText(screen, 24);
-    EXPECT_EQ(std::uint8_t(top.front()), 0xC9);
-    EXPECT_EQ(std::uint8_t(top.back()), 0xBB);
-    EXPECT_EQ(std::uint8_t(bottom.front()), 0xC8);
-    EXPECT_EQ(std::uint8_t(bottom.back()), 0xBC);
-    for (int r = 1; r < 24; ++r) {
-        const std::string row = RowText(screen, r);
-        EXPECT_TRUE(std::uint8_t(row.front()) == 0xBA || std::uint8_t(row.front()) == 0xC7) << r;
-        EXPECT_TRUE(std::uint8_t(row.back()) == 0xBA || std::uint8_t(row.back()) == 0xB6) << r;
-    }
-    EXPECT_NE(top.find("Varnex Dual Terminal"), std::string::npos);
-
-    std::string all;
+    // A titled double frame from corner to corner: nothing scrolled away or
+    // spilled over. The whole palette, as text colours and as backgrounds.
+    const auto &top = screen.RowAt(0).Chars, &bottom = screen.RowAt(24).Chars;
+    EXPECT_EQ(std::string({char(top[0]), char(top[79]), char(bottom[0]), char(bottom[79])}),
+              "\xC9\xBB\xC8\xBC");
+    EXPECT_NE(std::string(top.begin(), top.end()).find("Varnex Dual Terminal"), std::string::npos);
     std::set<int> colours, backgrounds;
-    for (int r = 0; r < 25; ++r) {
-        all += RowText(screen, r) + "\n";
+    for (int r = 0; r < 25; ++r)
         for (int c = 0; c < 80; ++c) {
-            const std::uint8_t a = screen.RowAt(r).Attrs[c];
-            if (screen.RowAt(r).Chars[c] == 0xDB) colours.insert(a & 15);
-            backgrounds.insert(a >> 4);
+            const emulvt::TLine& row = screen.RowAt(r);
+            if (row.Chars[c] == 0xDB) colours.insert(row.Attrs[c] & 15);
+            backgrounds.insert(row.Attrs[c] >> 4);
         }
-    }
-    for (const char* word : {"ASCII", "HEX", "both", "ANSI", "Ctrl", "Zelmar.ini", "COM1"})
-        EXPECT_NE(all.find(word), std::string::npos) << word;
-    EXPECT_EQ(colours.size(), 16u) << "the whole palette as text colours";
-    EXPECT_EQ(backgrounds.size(), 16u) << "the whole palette as backgrounds";
+    EXPECT_EQ(colours.size(), 16u);
+    EXPECT_EQ(backgrounds.size(), 16u);
 }

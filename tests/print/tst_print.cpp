@@ -1,79 +1,43 @@
-// Printing a receive view: the text device's layout on real paint devices
-// (PDF writer, image), the print operation through the dialog seam, bitmap
-// files in a real temporary directory, and print-system failures.
+// Printing a receive view: the text device's layout on real paint devices, the
+// print operation through the dialog seam, bitmap files, print-system failures.
 #include "Platform.h"
 #include "ReceivePrint.h"
 
-#include <QAbstractPrintDialog>
-#include <QApplication>
-#include <QComboBox>
-#include <QDir>
-#include <QFile>
 #include <QFontInfo>
-#include <QLineEdit>
-#include <QPageSize>
-#include <QPdfWriter>
-#include <QPrintDialog>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
-#include <memory>
-#include <stdexcept>
+#include <optional>
 
 namespace {
 
-// A receive view's HEX form: 20 bytes a line, "XX " each.
-std::vector<std::string> HexLines(int n) {
-    std::vector<std::string> lines;
-    for (int i = 0; i < n; ++i) {
-        std::string s;
-        for (int b = 0; b < 20; ++b) {
-            char buf[4];
-            std::snprintf(buf, sizeof buf, "%02X ", (i * 20 + b) & 0xFF);
-            s += buf;
-        }
-        lines.push_back(s);
-    }
-    return lines;
+QImage TestPicture() {
+    QImage img(502, 298, QImage::Format_RGB32);
+    img.fill(QColor(0, 0, 168));
+    QPainter(&img).fillRect(0, 0, 40, 20, QColor(255, 255, 84));
+    return img;
+}
+
+// With n lines of a receive view's HEX form: 20 bytes a line, "XX " each.
+TPrintRequest Request(TPrintDialog& dlg, std::uint8_t mode, int n = 0) {
+    TPrintRequest rq;
+    rq.Dialog = &dlg;
+    rq.Mode = mode;
+    rq.RenderView = [] { return TestPicture(); };
+    for (int i = 0; i < n * 20; ++i)
+        (i % 20 ? rq.Lines.back() : rq.Lines.emplace_back()) +=
+            QString::asprintf("%02X ", i & 0xFF).toStdString();
+    return rq;
 }
 
 int PdfPageCount(const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    const QByteArray pdf = f.readAll();
-    int n = 0;
-    for (qsizetype at = pdf.indexOf("/Type /Page"); at >= 0;
-         at = pdf.indexOf("/Type /Page", at + 1))
-        if (pdf.mid(at + 11, 1) != "s") ++n;
-    return n;
+    const QByteArray pdf = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return int(pdf.count("/Type /Page") - pdf.count("/Type /Pages"));
 }
 
-// Each printed line lies where the rule puts it: straight below the one
-// before, or at the top of a new page when that one came too close to the bottom.
-void CheckPageBreaks(const std::vector<TPrintedLine>& lines, int pageHeight) {
-    for (std::size_t i = 1; i < lines.size(); ++i) {
-        const TPrintedLine& a = lines[i - 1];
-        const TPrintedLine& b = lines[i];
-        const int next = a.Y + a.Height;
-        const bool mustBreak = next > pageHeight - 2 * a.Height;
-        QVERIFY2(b.Page == a.Page + (mustBreak ? 1 : 0), qPrintable(QString("line %1").arg(i)));
-        QCOMPARE(b.Y, mustBreak ? 0 : next);
-    }
-}
-
-QImage TestPicture(int w = 502, int h = 298) {
-    QImage img(w, h, QImage::Format_RGB32);
-    img.fill(QColor(0, 0, 168));
-    for (int x = 0; x < 40; ++x)
-        for (int y = 0; y < 20; ++y)
-            img.setPixel(x, y, qRgb(255, 255, 84));
-    return img;
-}
-
-void Touch(const QString& path) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
+int OnFirstPage(const std::vector<TPrintedLine>& lines) {
+    return int(std::count_if(lines.begin(), lines.end(), [](auto& l) { return l.Page == 1; }));
 }
 
 // A printer that stops working after its first page.
@@ -90,81 +54,77 @@ public:
 
 class TPrintTest : public QObject {
     Q_OBJECT
+    std::optional<QTemporaryDir> dir; // a fresh one for every test
 
 private slots:
     void init() {
-        tmp = std::make_unique<QTemporaryDir>();
-        QVERIFY(tmp->isValid());
+        QVERIFY(dir.emplace().isValid());
         platform::TakeBeeps();
     }
+    void cleanup() { platform::SetErrorReporter(nullptr); }
 
-    void hexLinesPrintOnePerLineWithPageBreaks() {
-        const auto lines = HexLines(100);
-        std::vector<TPrintedLine> out;
-        int pages = 0, pageHeight = 0, fontHeight = 0;
-        const auto print = [&](std::size_t n, const QString& pdf) {
-            QPdfWriter writer(pdf);
-            writer.setPageSize(QPageSize(QPageSize::A5));
-            writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-            TTextDevice dev(&writer);
-            dev.SetRecording(true);
-            dev.Open();
-            for (std::size_t i = 0; i < n; ++i) {
-                dev.Write(FromCp1252(lines[i]));
-                dev.EndLine();
-            }
-            dev.Close();
-            QCOMPARE(dev.Font().family(), QString("Courier New"));
-            QCOMPARE(dev.Font().pointSize(), 9);
-            QVERIFY(QFontInfo(dev.Font()).fixedPitch());
-            out = dev.Lines();
-            pages = dev.Page();
-            pageHeight = dev.PageHeight();
-            fontHeight = dev.FontHeight();
-        };
-        print(lines.size(), dir.filePath("hex.pdf"));
-        QCOMPARE(out.size(), lines.size());
-        for (std::size_t i = 0; i < out.size(); ++i) {
-            QCOMPARE(out[i].Text, QString::fromStdString(lines[i]));
-            QCOMPARE(out[i].Height, fontHeight + 2);
+    void hexLinesPrintOneEachWithPageBreaks_windowKeepsWorking_orientationKept() {
+        const QFont font = TTextDevice::PrinterFont();
+        QCOMPARE(font.family(), QString("Courier New"));
+        QCOMPARE(font.pointSize(), 9);
+        QVERIFY(QFontInfo(font).fixedPitch()); // so are the fallbacks
+        const QString out = dir->filePath("paper.pdf");
+        TFakePrintDialog dlg(out);
+        TPrintRequest rq = Request(dlg, 1, 100);
+        rq.RecordLayout = true;
+        // Between pages the window keeps working, but cannot start a second print.
+        TPrintOutcome nested = poNothing;
+        QTimer::singleShot(0, [&] { nested = PrintReceiveView(rq).Outcome; });
+        const TPrintResult r = PrintReceiveView(rq);
+        QCOMPARE(r.Outcome, poTextPrinted);
+        QCOMPARE(nested, poBusy);
+        QCOMPARE(dlg.ShownCount(), 1);
+        // One printed line each, straight below the one before, or at the top of
+        // a new page when that one came too close to the bottom.
+        QCOMPARE(r.Layout.size(), rq.Lines.size());
+        const int lineHeight = QFontMetrics(font, &dlg.Printer()).height() + 2;
+        const int pageHeight = dlg.Printer().height();
+        for (std::size_t i = 0; i < r.Layout.size(); ++i) {
+            const TPrintedLine& a = r.Layout[i - (i > 0)];
+            const bool mustBreak = i > 0 && a.Y + a.Height > pageHeight - 2 * a.Height;
+            QCOMPARE(r.Layout[i].Text, QString::fromStdString(rq.Lines[i]));
+            QCOMPARE(r.Layout[i].Height, lineHeight);
+            QCOMPARE(r.Layout[i].Page, a.Page + int(mustBreak));
+            QCOMPARE(r.Layout[i].Y, i == 0 || mustBreak ? 0 : a.Y + a.Height);
         }
-        QCOMPARE(out.front().Y, 0);
-        CheckPageBreaks(out, pageHeight);
-        QVERIFY(pages > 1);
-        QCOMPARE(out.back().Page, pages);
-        QCOMPARE(PdfPageCount(dir.filePath("hex.pdf")), pages);
-
+        QVERIFY(r.Pages > 1);
+        QCOMPARE(PdfPageCount(out), r.Pages);
+        QCOMPARE(dlg.Printer().pageLayout().orientation(), QPageLayout::Portrait);
+        QVERIFY(platform::TakeBeeps().empty());
         // Exactly a page full: the break after its last line leaves no empty sheet.
-        const auto full =
-            std::count_if(out.begin(), out.end(), [](auto& l) { return l.Page == 1; });
-        print(std::size_t(full), dir.filePath("one.pdf"));
-        QCOMPARE(PdfPageCount(dir.filePath("one.pdf")), 1);
+        rq.Lines.resize(OnFirstPage(r.Layout));
+        QCOMPARE(PrintReceiveView(rq).Pages, 1);
+        QCOMPARE(PdfPageCount(out), 1);
+        // A picture print turns the printer to landscape and beeps when done; a
+        // text print after it leaves the orientation as it is: a shorter page.
+        rq.Mode = 3;
+        QCOMPARE(PrintReceiveView(rq).Outcome, poPicturePrinted);
+        QVERIFY(platform::TakeBeeps() == std::vector<std::uint32_t>{0xFFFF});
+        QCOMPARE(PdfPageCount(out), 1);
+        rq.Mode = 0;
+        QVERIFY(OnFirstPage(PrintReceiveView(rq).Layout) < int(rq.Lines.size()));
+        QCOMPARE(dlg.Printer().pageLayout().orientation(), QPageLayout::Landscape);
     }
 
-    void overlongLinesWrap_fromTheTopLeftCorner() {
-        // A page 300 device units wide at 150 dpi: 200 characters need several lines.
-        QImage page(300, 200, QImage::Format_RGB32);
-        page.setDotsPerMeterX(5906);
-        page.setDotsPerMeterY(5906);
-        page.fill(Qt::white);
-        int pages = 1;
-        TTextDevice dev(&page, [&] { return ++pages; });
+    void overlongLineContinuesOnNextLines() {
+        QImage page(300, 200, QImage::Format_RGB32); // 208 characters take several lines
+        TTextDevice dev(&page, [] { return true; });
         dev.SetRecording(true);
         dev.Open();
-        QString longLine;
-        for (int i = 0; i < 200; ++i)
-            longLine += QChar('A' + i % 26);
         dev.EndLine(); // an empty line is as high as the font
+        const QString longLine = QString("ABCDEFGHIJKLMNOPQRSTUVWXYZ").repeated(8);
         dev.Write(longLine);
         dev.EndLine();
         dev.Write("next");
-        dev.EndLine();
         dev.Close();
-        QImage inked = page; // what the first page shows so far is checked below
-
         const auto& out = dev.Lines();
         QCOMPARE(out.front().Height, dev.FontHeight());
-        QVERIFY(out.size() >= 5);
+        QCOMPARE(out.back().Text, QString("next"));
         QString joined;
         const QFontMetrics fm(dev.Font(), &page);
         for (std::size_t i = 1; i + 1 < out.size(); ++i) {
@@ -174,19 +134,8 @@ private slots:
                 QVERIFY(fm.horizontalAdvance(out[i].Text + out[i + 1].Text[0]) > dev.PageWidth());
         }
         QCOMPARE(joined, longLine);
-        QCOMPARE(out.back().Text, QString("next"));
-        CheckPageBreaks(out, dev.PageHeight());
-        QCOMPARE(out.back().Page, pages);
 
-        // Ink starts right at the left edge, with no margin.
-        int minX = 999;
-        for (int y = 0; y < inked.height(); ++y)
-            for (int x = 0; x < inked.width(); ++x)
-                if (qGray(inked.pixel(x, y)) < 128) minX = std::min(minX, x);
-        QVERIFY(minX < fm.horizontalAdvance('A'));
-
-        // A page narrower than one character still ends, one character a line.
-        QImage sliver(3, 4000, QImage::Format_RGB32);
+        QImage sliver(3, 4000, QImage::Format_RGB32); // narrower than a character: still ends
         TTextDevice thin(&sliver, [] { return true; });
         thin.SetRecording(true);
         thin.Open();
@@ -195,220 +144,81 @@ private slots:
         QCOMPARE(thin.Lines().size(), std::size_t(3));
     }
 
-    void emptyViewOrCancelledDialogDoesNothing() {
-        const QString out = dir.filePath("paper.pdf");
-        TFakePrintDialog dlg(out);
-        TPrintRequest rq;
-        rq.Dialog = &dlg;
-        for (std::uint8_t mode : {0, 1, 2}) {
-            rq.Mode = mode;
-            QCOMPARE(PrintReceiveView(rq).Outcome, poNothing);
-        }
-        QCOMPARE(dlg.ShownCount(), 0);
-
+    void pictureToFileSavesTheNextBmp_unlessCancelled() {
+        TFakePrintDialog dlg(dir->filePath("paper.pdf"));
+        TPrintRequest rq = Request(dlg, 3);
+        bool rendered = false; // a cancelled dialog: no picture, no file, no beep
+        rq.RenderView = [&] { return rendered = true, TestPicture(); };
+        for (std::uint8_t mode : {0, 1, 2}) // an empty view in a text mode: not even a dialog
+            QCOMPARE(PrintReceiveView(Request(dlg, mode)).Outcome, poNothing);
         dlg.SetAnswer(false);
-        rq.Lines = HexLines(3);
         QCOMPARE(PrintReceiveView(rq).Outcome, poCancelled);
-        rq.Mode = 3;
-        bool rendered = false;
-        rq.RenderView = [&] {
-            rendered = true;
-            return TestPicture();
-        };
-        QCOMPARE(PrintReceiveView(rq).Outcome, poCancelled);
-        QCOMPARE(dlg.ShownCount(), 2);
-        QVERIFY(!rendered);
-        QVERIFY(!QFile::exists(out));
-        QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
-        QVERIFY(platform::TakeBeeps().empty());
-    }
-
-    void textPrintGoesToThePrinter_orientationLeftAsItIs() {
-        const QString out = dir.filePath("paper.pdf");
-        TFakePrintDialog dlg(out);
-        TPrintRequest rq;
-        rq.Dialog = &dlg;
-        rq.Mode = 1;
-        rq.Lines = HexLines(100);
-        rq.RecordLayout = true;
+        QCOMPARE(dlg.ShownCount(), 1);
+        QVERIFY(!rendered && QDir(dir->path()).isEmpty() && platform::TakeBeeps().empty());
+        dlg.SetAnswer(true);
+        dlg.SetPrintToFile(true, dir->filePath("chosen.pdf"));
+        rq.Directory = dir->path();
         const TPrintResult r = PrintReceiveView(rq);
-        QCOMPARE(r.Outcome, poTextPrinted);
-        QCOMPARE(r.Layout.size(), std::size_t(100));
-        QCOMPARE(r.Layout.back().Page, r.Pages);
-        QCOMPARE(PdfPageCount(out), r.Pages);
-        QCOMPARE(dlg.Printer().pageLayout().orientation(), QPageLayout::Portrait);
+        QCOMPARE(r.Outcome, poBitmapSaved);
+        QCOMPARE(r.File, dir->filePath("ANSI100.bmp"));
+        QImage saved;
+        QVERIFY(saved.load(r.File, "BMP"));
+        QCOMPARE(saved, TestPicture().convertToFormat(saved.format()));
+        QVERIFY(!QFile::exists(dir->filePath("chosen.pdf"))); // the picture goes to the BMP only
         QVERIFY(platform::TakeBeeps().empty());
-
-        // A picture print turns the printer to landscape and beeps when done ...
-        rq.Mode = 3;
-        rq.RenderView = [] { return TestPicture(); };
-        QCOMPARE(PrintReceiveView(rq).Outcome, poPicturePrinted);
-        QVERIFY(platform::TakeBeeps() == std::vector<std::uint32_t>{0xFFFF});
-        QCOMPARE(PdfPageCount(out), 1);
-        // ... and a text print after it stays landscape: a shorter page.
-        rq.Mode = 0;
-        const TPrintResult land = PrintReceiveView(rq);
-        QCOMPARE(dlg.Printer().pageLayout().orientation(), QPageLayout::Landscape);
-        const auto onFirstPage = [](const TPrintResult& p) {
-            return std::count_if(p.Layout.begin(), p.Layout.end(),
-                                 [](const TPrintedLine& l) { return l.Page == 1; });
-        };
-        QVERIFY(onFirstPage(land) < onFirstPage(r));
     }
 
     void bitmapNames_data() {
         QTest::addColumn<int>("channel");
-        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QStringList>("present"); // "x@": a dangling link
         QTest::addColumn<QString>("expected");
-        QTest::newRow("first") << 1 << QStringList{} << "ANSI100.bmp";
-        QTest::newRow("next free")
-            << 1 << QStringList{"ANSI100.bmp", "ANSI101.bmp"} << "ANSI102.bmp";
-        QTest::newRow("gap is used") << 1 << QStringList{"ANSI101.bmp"} << "ANSI100.bmp";
-        QTest::newRow("channel 2")
-            << 2 << QStringList{"ANSI100.bmp", "ANSI101.bmp"} << "ANSI200.bmp";
-        QTest::newRow("directory takes a name")
-            << 1 << QStringList{"ANSI100.bmp/"} << "ANSI101.bmp";
         QStringList all;
         for (int i = 0; i <= 100; ++i)
             all << QString("ANSI10%1.bmp").arg(i);
-        QTest::newRow("all taken") << 1 << all << "ANSI10";
+        QTest::newRow("next free") << 1 << all.mid(0, 2) << "ANSI102.bmp";
+        QTest::newRow("gap is used") << 1 << QStringList{"ANSI101.bmp"} << "ANSI100.bmp";
+        QTest::newRow("channel 2") << 2 << all.mid(0, 2) << "ANSI200.bmp";
+        QTest::newRow("dangling link") << 1 << QStringList{"ANSI100.bmp@"} << "ANSI101.bmp";
         QTest::newRow("last free") << 1 << all.mid(0, 100) << "ANSI10100.bmp";
+        QTest::newRow("all taken") << 1 << all << "ANSI10";
     }
 
     void bitmapNames() {
         QFETCH(int, channel);
         QFETCH(QStringList, present);
         QFETCH(QString, expected);
-        QTemporaryDir here;
-        for (const QString& p : present) {
-            if (p.endsWith('/'))
-                QVERIFY(QDir(here.path()).mkdir(p.chopped(1)));
-            else
-                Touch(here.filePath(p));
-        }
-        TFakePrintDialog dlg(dir.filePath("unused.pdf"));
-        dlg.SetPrintToFile(true, dir.filePath("chosen.pdf"));
-        TPrintRequest rq;
-        rq.Channel = channel;
-        rq.Mode = 3;
-        rq.Dialog = &dlg;
-        rq.Directory = here.path();
-        rq.RenderView = [] { return TestPicture(); };
-        const TPrintResult r = PrintReceiveView(rq);
-        QCOMPARE(r.Outcome, poBitmapSaved);
-        QCOMPARE(r.File, here.filePath(expected));
-        QImage saved;
-        QVERIFY(saved.load(r.File, "BMP"));
-        QCOMPARE(saved.size(), QSize(502, 298));
-        QCOMPARE(saved.pixel(5, 5), qRgb(255, 255, 84));
-        QCOMPARE(saved.pixel(300, 200), qRgb(0, 0, 168));
-        QVERIFY(!QFile::exists(dir.filePath("chosen.pdf"))); // the picture goes to the BMP only
-        QVERIFY(platform::TakeBeeps().empty());
+        for (const QString& p : present)
+            QVERIFY(p.endsWith('@') ? QFile::link("gone", dir->filePath(p.chopped(1)))
+                                    : QFile(dir->filePath(p)).open(QIODevice::WriteOnly));
+        QCOMPARE(NextBitmapName(dir->path(), channel), dir->filePath(expected));
     }
 
     void printSystemFailuresAreReported() {
         std::vector<std::string> reported;
         platform::SetErrorReporter([&](const std::string& m) { reported.push_back(m); });
-        const QString blocker = dir.filePath("not-a-dir");
-        Touch(blocker);
-
-        TFakePrintDialog dlg(blocker + "/paper.pdf"); // the job cannot be written
-        TPrintRequest rq;
-        rq.Dialog = &dlg;
-        rq.Mode = 0;
-        rq.Lines = HexLines(5);
-        platform::Guarded([&] { PrintReceiveView(rq); });
-
-        TFakePrintDialog none{QString()}; // no printer at all
-        rq.Dialog = &none;
-        platform::Guarded([&] { PrintReceiveView(rq); });
-
-        TFailingPrinter failing(dir.filePath("failing.pdf")); // stops after page 1
-        TFakePrintDialog midJob{QString()};
+        const auto reports = [&](const TPrintRequest& rq, const char* part) {
+            reported.clear();
+            platform::Guarded([&] { PrintReceiveView(rq); });
+            QVERIFY2(reported.size() == 1 && QString::fromStdString(reported[0]).contains(part),
+                     reported.empty() ? part : reported[0].c_str());
+        };
+        const QString blocker = dir->filePath("not-a-dir");
+        QVERIFY(QFile(blocker).open(QIODevice::WriteOnly));
+        TFakePrintDialog unwritable(blocker + "/paper.pdf"), none{QString()}, midJob{QString()};
+        reports(Request(unwritable, 0, 5), "paper.pdf");
+        reports(Request(none, 0, 5), "no printer");
+        TFailingPrinter failing(dir->filePath("failing.pdf")); // stops after page 1
         midJob.SetPrinter(&failing);
-        rq.Dialog = &midJob;
-        rq.Lines = HexLines(500);
-        platform::Guarded([&] { PrintReceiveView(rq); });
+        reports(Request(midJob, 0, 500), "page 2");
         QVERIFY(failing.printerState() != QPrinter::Active);
-        QVERIFY(!QFile::exists(dir.filePath("failing.pdf"))); // no half-printed document left
+        QVERIFY(!QFile::exists(dir->filePath("failing.pdf"))); // no half-printed document left
 
-        dlg.SetPrintToFile(true, dir.filePath("x.pdf")); // bitmap into a directory that cannot be
-        rq.Dialog = &dlg;
-        rq.Mode = 3;
-        rq.Directory = blocker;
-        rq.RenderView = [] { return TestPicture(); };
-        platform::Guarded([&] { PrintReceiveView(rq); });
-
-        rq.RenderView = [] { return QImage(); }; // no picture
-        rq.Directory = dir.path();
-        platform::Guarded([&] { PrintReceiveView(rq); });
-        platform::SetErrorReporter(nullptr);
-
-        QCOMPARE(reported.size(), std::size_t(5));
-        QVERIFY2(QString::fromStdString(reported[0]).contains("paper.pdf"), reported[0].c_str());
-        QVERIFY2(QString::fromStdString(reported[1]).contains("no printer"), reported[1].c_str());
-        QVERIFY2(QString::fromStdString(reported[2]).contains("page 2"), reported[2].c_str());
-        QVERIFY2(QString::fromStdString(reported[3]).contains("ANSI100.bmp"), reported[3].c_str());
-        QVERIFY2(QString::fromStdString(reported[4]).contains("picture"), reported[4].c_str());
-        QVERIFY(QDir(dir.path()).entryList({"ANSI*"}).isEmpty());
+        unwritable.SetPrintToFile(true, dir->filePath("x.pdf"));
+        TPrintRequest rq = Request(unwritable, 3);
+        rq.Directory = blocker; // bitmap into a directory that cannot be
+        reports(rq, "ANSI100.bmp");
         QVERIFY(platform::TakeBeeps().empty());
     }
-
-    void longJobKeepsTheEventLoopTurning_andRefusesANestedPrint() {
-        TFakePrintDialog dlg(dir.filePath("long.pdf"));
-        TPrintRequest rq;
-        rq.Dialog = &dlg;
-        rq.Mode = 1;
-        rq.Lines = HexLines(400);
-        bool fired = false;
-        TPrintOutcome nested = poNothing;
-        QTimer::singleShot(0, [&] {
-            fired = true;
-            nested = PrintReceiveView(rq).Outcome;
-        });
-        const TPrintResult r = PrintReceiveView(rq);
-        QCOMPARE(r.Outcome, poTextPrinted);
-        QVERIFY(r.Pages >= 3);
-        QVERIFY(fired);
-        QCOMPARE(nested, poBusy);
-        QCOMPARE(dlg.ShownCount(), 1);
-    }
-
-    void systemDialogOffersPrintToFile() {
-        // Answered from inside the dialog's own event loop; whatever is
-        // missing, the dialog is closed, so the test cannot hang on it.
-        TSystemPrintDialog real;
-        const QString file = dir.filePath("chosen.pdf");
-        bool toFileOption = false;
-        for (const bool confirm : {false, true}) {
-            QTimer::singleShot(0, [&] {
-                auto* d = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
-                if (!d) return;
-                toFileOption = d->testOption(QAbstractPrintDialog::PrintToFile);
-                auto* printers = d->findChild<QComboBox*>("printers");
-                auto* name = d->findChild<QLineEdit*>("filename");
-                const int toFile = printers ? printers->findText("File", Qt::MatchContains) : -1;
-                if (!confirm || !name || toFile < 0) return d->reject();
-                printers->setCurrentIndex(toFile);
-                name->setText(file);
-                d->accept();
-            });
-            QCOMPARE(real.Execute(), confirm);
-            QVERIFY(toFileOption);
-        }
-        QVERIFY(real.PrintToFile());
-        QCOMPARE(real.FileName(), file);
-    }
-
-private:
-    // A fresh directory for every test.
-    struct TDir {
-        TPrintTest* t;
-        QString filePath(const QString& name) const { return t->tmp->filePath(name); }
-        QString path() const { return t->tmp->path(); }
-    };
-    std::unique_ptr<QTemporaryDir> tmp;
-    TDir dir{this};
 };
 
 QTEST_MAIN(TPrintTest)
