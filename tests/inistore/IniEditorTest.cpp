@@ -1,26 +1,27 @@
 // TIniEditor on real files: where the file lies, the typed text forms, the list
-// operations and the rules for empty arguments.
+// operations, empty arguments; then session names and the [Ports] map.
 #include "IniEditor.h"
+#include "SessionNames.h"
 #include "TempDir.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
 #include <optional>
 
+using namespace session;
+using Strings = std::vector<std::string>;
+
 namespace {
 
-// Sets an environment variable for the length of a scope.
-class EnvVar {
-public:
-    EnvVar(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+// Sets (nullptr: unsets) an environment variable for the length of a scope.
+struct EnvVar {
+    EnvVar(const char* n, const char* v) : name(n) {
+        if (const char* o = std::getenv(n)) old = o;
+        v ? ::setenv(n, v, 1) : ::unsetenv(n);
     }
-    ~EnvVar() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
+    ~EnvVar() { old ? ::setenv(name, old->c_str(), 1) : ::unsetenv(name); }
+    const char* name;
+    std::optional<std::string> old;
 };
 
 class IniEditorTest : public ::testing::Test {
@@ -34,249 +35,208 @@ protected:
     TIniEditor ini;
 };
 
-TEST(IniEditorLocation, ApplicationPathIsTheProgramsDirectory) {
-    TIniEditor ini;
-    EXPECT_EQ(ini.FileLocation(), ApplicationPath);
-    EXPECT_EQ(ini.LocationDir(), ""); // until FileLocation is assigned
-    ini.SetFileName("Zelmar.ini");
-    EXPECT_EQ(ini.FullFileName(), "Zelmar.ini");
-    ini.SetFileLocation(ApplicationPath);
-    const std::string& d = ini.LocationDir();
-    ASSERT_FALSE(d.empty());
-    EXPECT_EQ(d.front(), '/');
-    EXPECT_EQ(d.back(), '/');
-    EXPECT_EQ(ini.FullFileName(), d + "Zelmar.ini");
-    // The directory holds this very program.
-    std::string self = std::filesystem::read_symlink("/proc/self/exe").filename();
-    EXPECT_TRUE(std::filesystem::exists(d + self));
-
-    // Writes and reads go to the file beside the program.
-    std::string name = "inistore-test-" + std::to_string(::getpid()) + ".ini";
-    ini.SetFileName(name);
-    ini.WriteInt("S", "x", 7);
-    EXPECT_EQ(ReadFile(d + name), "[S]\r\nx=7\r\n");
-    std::filesystem::remove(d + name);
-}
-
 TEST(IniEditorLocation, FullFileNameComposition) {
-    TempDir dir;
-    std::string conf = dir / "conf", dotted = dir / "conf.d";
-    if (conf.find('.') != std::string::npos) GTEST_SKIP() << "temporary directory has a dot";
-    struct Case {
-        std::string xdg;
-        TFileLocation location;
-        std::string fileName, expected;
-    } cases[] = {
-        {conf, WindowsPath, "Zelmar.ini", conf + "/Zelmar.ini"},
-        {conf, WindowsPath, "settings", conf + "/settings.INI"},
-        {dotted, WindowsPath, "settings", dotted + "/settings"}, // the dot in the directory counts
-        {conf, WindowsPath, "\\sub\\x.ini", conf + "/sub/x.ini"},
-        {conf, WindowsPath, "sub/x.ini", conf + "/sub/x.ini"},
-        {conf, WindowsPath, "C:\\data\\x.ini", "C:/data/x.ini"},
-        {conf, WindowsPath, "/etc/x.ini", "/etc/x.ini"},
-        {conf + "/", WindowsPath, "x.ini", conf + "/x.ini"},
-        {conf, PathInFileName, "settings", "settings.INI"},
-        {conf, PathInFileName, "a\\b.ini", "a/b.ini"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.fileName);
-        EnvVar xdg("XDG_CONFIG_HOME", c.xdg.c_str());
-        TIniEditor ini;
-        ini.SetFileLocation(c.location);
-        ini.SetFileName(c.fileName);
-        EXPECT_EQ(ini.FullFileName(), c.expected);
-    }
-}
-
-TEST(IniEditorLocation, WindowsPathIsTheUsersConfigDirectory) {
-    TempDir dir;
-    std::string home = dir / "home";
+    // Composing names never touches the file system: these directories need not exist.
+    std::string conf = "/x/conf", dotted = "/x/conf.d", home = "/x/home";
     EnvVar h("HOME", home.c_str());
-    {
-        EnvVar x("XDG_CONFIG_HOME", nullptr);
-        EXPECT_EQ(ConfigDirectory(), home + "/.config/");
+    const struct {
+        std::optional<std::string> xdg;
+        std::string fileName, expected;
+    } cases[] = {{conf, "Zelmar.ini", conf + "/Zelmar.ini"},
+                 {conf, "settings", conf + "/settings.INI"},
+                 {dotted, "settings", dotted + "/settings"}, // the directory's dot counts
+                 {conf, "\\sub\\x.ini", conf + "/sub/x.ini"},
+                 {conf, "C:\\data\\x.ini", "C:/data/x.ini"},
+                 {conf, "/etc/x.ini", "/etc/x.ini"},
+                 {conf + "/", "x.ini", conf + "/x.ini"},
+                 {std::nullopt, "x.ini", home + "/.config/x.ini"},
+                 {"relative/dir", "x.ini", home + "/.config/x.ini"}};
+    for (const auto& c : cases) {
+        EnvVar xdg("XDG_CONFIG_HOME", c.xdg ? c.xdg->c_str() : nullptr);
+        TIniEditor ini;
+        ini.SetFileLocation(WindowsPath);
+        ini.SetFileName(c.fileName);
+        EXPECT_EQ(ini.FullFileName(), c.expected) << c.xdg.value_or("(unset)");
     }
-    {
-        EnvVar x("XDG_CONFIG_HOME", "relative/dir"); // not absolute: ignored
-        EXPECT_EQ(ConfigDirectory(), home + "/.config/");
-    }
-    EnvVar x("XDG_CONFIG_HOME", (dir / "a").c_str());
+    // A new FileName keeps the directory; assigning the same location recomputes it.
+    EnvVar xdg("XDG_CONFIG_HOME", conf.c_str());
     TIniEditor ini;
     ini.SetFileLocation(WindowsPath);
-    EXPECT_EQ(ini.LocationDir(), dir / "a/");
-    // A new FileName keeps the directory; assigning the same location recomputes it.
-    ::setenv("XDG_CONFIG_HOME", (dir / "b").c_str(), 1);
-    ini.SetFileName("n.ini");
-    EXPECT_EQ(ini.FullFileName(), dir / "a/n.ini");
+    ::setenv("XDG_CONFIG_HOME", dotted.c_str(), 1);
+    ini.SetFileName("m.ini");
+    EXPECT_EQ(ini.FullFileName(), conf + "/m.ini");
     ini.SetFileLocation(WindowsPath);
-    EXPECT_EQ(ini.FullFileName(), dir / "b/n.ini");
+    EXPECT_EQ(ini.FullFileName(), dotted + "/m.ini");
+    ini.SetFileLocation(ApplicationPath);
+    auto self = std::filesystem::read_symlink("/proc/self/exe");
+    EXPECT_EQ(ini.FullFileName(), self.parent_path().string() + "/m.ini");
     ini.SetFileLocation(PathInFileName);
-    EXPECT_EQ(ini.LocationDir(), "");
-    EXPECT_EQ(ini.FullFileName(), "n.ini");
+    ini.SetFileName("a\\settings");
+    EXPECT_EQ(ini.FullFileName(), "a/settings.INI");
 }
 
-TEST_F(IniEditorTest, ReadBoolTexts) {
-    WriteFile(file, "[B]\r\nyes=yes\r\nYes=Yes\r\nT=TRUE\r\none= 1 \r\nzero=0\r\non=on\r\n"
-                    "two=2\r\nempty=\r\nyes2=YES\r\ntrue=true\r\n");
-    struct {
-        const char* entry;
-        bool def, expected;
-    } cases[] = {{"missing", true, true}, {"missing", false, false}, {"empty", true, false},
-                 {"yes", false, true},    {"t", false, true},        {"one", false, true},
-                 {"yes2", false, true},   {"true", false, true},     {"zero", true, false},
-                 {"on", true, false},     {"two", true, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.entry);
-        EXPECT_EQ(ini.ReadBool("B", c.entry, c.def), c.expected);
-    }
-    ini.WriteBool("B", "w", true);
-    ini.WriteBool("B", "v", false);
-    EXPECT_EQ(ini.ReadStr("B", "w", ""), "True");
-    EXPECT_EQ(ini.ReadStr("B", "v", ""), "False");
-}
-
-TEST_F(IniEditorTest, ReadIntTexts) {
+TEST_F(IniEditorTest, TypedReadsOfStoredTexts) {
     // clang-format off
-    struct {
-        const char* text;
-        std::int32_t expected; // with default 42
-    } cases[] = {
-        {"12", 12}, {"12abc", 42}, {"$1F", 31}, {"$1f", 31}, {"-5", -5}, {"+7", 7},
-        {"-$10", -16}, {"$FFFFFFFF", -1}, {"$100000000", 42}, {"2147483647", 2147483647},
-        {"-2147483648", -2147483647 - 1}, {"2147483648", 42}, {"-2147483649", 42},
-        {"99999999999999999999", 42}, {"", 42}, {"-", 42}, {"$", 42}, {"1 2", 42},
-        {"0x1F", 42}, {"1.0", 42}, {"\"3\"", 3}};
+    const struct { const char* text; bool asBool; std::int32_t asInt; } cases[] = { // default 42
+        {"yes", true, 42}, {"Yes", true, 42}, {"TRUE", true, 42}, {" 1 ", true, 1}, {"0", false, 0},
+        {"on", false, 42}, {"2", false, 2}, {"", false, 42}, {"12abc", false, 42},
+        {"$1F", false, 31}, {"$1f", false, 31}, {"-5", false, -5}, {"+7", false, 7},
+        {"-$10", false, -16}, {"$FFFFFFFF", false, -1}, {"$100000000", false, 42},
+        {"2147483647", false, INT32_MAX}, {"-2147483648", false, INT32_MIN},
+        {"2147483648", false, 42}, {"-2147483649", false, 42}, {"99999999999999999999", false, 42},
+        {"-", false, 42}, {"$", false, 42}, {"1 2", false, 42}, {"0x1F", false, 42},
+        {"1.0", false, 42}, {"\"3\"", false, 3}};
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        ini.WriteStr("I", "v", c.text);
-        EXPECT_EQ(ini.ReadInt("I", "v", 42), c.expected);
+    std::string content = "[T]\r\n";
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        content += "v" + std::to_string(i) + "=" + cases[i].text + "\r\n";
+    WriteFile(file, content);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        std::string e = "v" + std::to_string(i);
+        EXPECT_EQ(ini.ReadBool("T", e, false), cases[i].asBool) << cases[i].text;
+        EXPECT_EQ(ini.ReadBool("T", e, true), cases[i].asBool) << cases[i].text;
+        EXPECT_EQ(ini.ReadInt("T", e, 42), cases[i].asInt) << cases[i].text;
     }
-    EXPECT_EQ(ini.ReadInt("I", "missing", -3), -3);
-    ini.WriteInt("I", "n", -2147483647 - 1);
-    EXPECT_EQ(ini.ReadStr("I", "n", ""), "-2147483648");
+    EXPECT_TRUE(ini.ReadBool("T", "missing", true));
+    EXPECT_FALSE(ini.ReadBool("T", "missing", false));
+    EXPECT_EQ(ini.ReadInt("T", "missing", -3), -3);
 }
 
-TEST(IniText, RealForms) {
-    // clang-format off
-    struct {
-        long double value;
-        char sep;
-        const char* text;
-    } cases[] = {
-        {0, '.', "0"}, {1.5L, '.', "1.5"}, {1.5L, ',', "1,5"}, {-2.25L, '.', "-2.25"},
-        {100, '.', "100"}, {0.1L, '.', "0.1"}, {1.0L / 3, '.', "0.333333333333333"},
-        {2.0L / 3, '.', "0.666666666666667"}, {123456789012345.0L, '.', "123456789012345"},
-        {1234567890123456.0L, '.', "1.23456789012346E15"}, {1e20L, '.', "1E20"},
-        {0.00001L, '.', "0.00001"}, {0.000001L, '.', "1E-6"}, {-1.25e-7L, ',', "-1,25E-7"},
-        {INFINITY, '.', "INF"}, {-INFINITY, '.', "-INF"}};
-    // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(initext::FormatReal(c.value, c.sep), c.text);
-        long double back = 0;
-        ASSERT_TRUE(initext::ParseReal(c.text, c.sep, back));
-        EXPECT_EQ(initext::FormatReal(back, c.sep), c.text);
-    }
-    EXPECT_EQ(initext::FormatReal(NAN, '.'), "NAN");
-
-    long double v = 7;
-    for (const char* bad : {"", "1.5x", "1,5", ".", "e5", "1e", "1e+", "--1", "1 5", "1E5000"}) {
-        SCOPED_TRACE(bad);
-        EXPECT_FALSE(initext::ParseReal(bad, '.', v));
-    }
-    for (auto [text, expected] : {std::pair{" 2.5 ", 2.5L},
-                                  {"+.5", 0.5L},
-                                  {"3.", 3.0L},
-                                  {"1e3", 1000.0L},
-                                  {"-1.5E-2", -0.015L}}) {
-        SCOPED_TRACE(text);
-        ASSERT_TRUE(initext::ParseReal(text, '.', v));
-        EXPECT_EQ(v, expected);
-    }
-}
-
-TEST_F(IniEditorTest, RealRoundTripAndDefaults) {
-    char sep = initext::DecimalSeparator();
-    ini.WriteReal("R", "v", 2.5L);
-    EXPECT_EQ(ini.ReadStr("R", "v", ""), std::string("2") + sep + "5");
-    EXPECT_EQ(ini.ReadReal("R", "v", 0), 2.5L);
-    ini.WriteStr("R", "bad", "2,5x");
-    EXPECT_EQ(ini.ReadReal("R", "bad", 9.75L), 9.75L);
-    EXPECT_EQ(ini.ReadReal("R", "missing", -1.5L), -1.5L);
-    EXPECT_TRUE(std::isnan(ini.ReadReal("R", "missing", NAN)));
-}
-
-TEST_F(IniEditorTest, CharsStringsAndEmptyValues) {
+TEST_F(IniEditorTest, TypedWritesCharsAndEmptyValues) {
+    ini.WriteBool("C", "t", true);
+    ini.WriteBool("C", "f", false);
+    ini.WriteInt("C", "n", INT32_MIN);
+    ini.WriteReal("C", "r", 2.5L);
     ini.WriteChar("C", "c", 'x');
     ini.WriteChar("C", "nul", '\0');
-    EXPECT_EQ(ini.ReadStr("C", "c", ""), "x");
-    EXPECT_EQ(ini.ReadChar("C", "c", 'd'), 'x');
-    EXPECT_EQ(ini.ReadStr("C", "nul", "default"), ""); // present, empty
-    EXPECT_EQ(ini.ReadChar("C", "nul", 'd'), 'd');
-    EXPECT_EQ(ini.ReadChar("C", "missing", 'd'), 'd');
-
     ini.WriteStr("C", "s", "");
-    EXPECT_EQ(ini.ReadStr("C", "s", "default"), "");
-    ini.WriteStr("C", "t", "text");
-    ini.InitEntry("C", "t");
-    EXPECT_EQ(ini.ReadStr("C", "t", "default"), "");
+    ini.WriteStr("C", "e", "text");
+    ini.InitEntry("C", "e");
     ini.EraseEntry("C", "s");
-    EXPECT_EQ(ini.ReadStr("C", "s", "default"), "default");
-    EXPECT_EQ(ReadFile(file), "[C]\r\nc=x\r\nnul=\r\nt=\r\n");
-
+    std::string sep(1, initext::DecimalSeparator());
+    EXPECT_EQ(ReadFile(file), "[C]\r\nt=True\r\nf=False\r\nn=-2147483648\r\nr=2" + sep +
+                                  "5\r\nc=x\r\nnul=\r\ne=\r\n");
+    EXPECT_EQ(ini.ReadReal("C", "r", 0), 2.5L);
+    EXPECT_EQ(ini.ReadChar("C", "c", 'd'), 'x');
+    EXPECT_EQ(ini.ReadStr("C", "nul", "d"), ""); // present, empty
+    EXPECT_EQ(ini.ReadChar("C", "nul", 'd'), 'd');
+    EXPECT_EQ(ini.ReadReal("C", "c", 9.75L), 9.75L);
+    EXPECT_TRUE(std::isnan(ini.ReadReal("C", "missing", NAN)));
     // 255 characters at most: longer values come back cut, longer names are cut alike.
     std::string longName(300, 'n');
     ini.WriteStr("C", longName, std::string(300, 'v'));
     EXPECT_EQ(ini.ReadStr("C", longName.substr(0, 255), ""), std::string(255, 'v'));
 }
 
+TEST(IniText, RealFormsHave15SignificantDigitsAndTheSeparator) {
+    // clang-format off
+    const struct { long double value; char sep; const char* text; } cases[] = {
+        {0, '.', "0"}, {1.5L, ',', "1,5"}, {100, '.', "100"}, {0.1L, '.', "0.1"},
+        {1.0L / 3, '.', "0.333333333333333"}, {2.0L / 3, '.', "0.666666666666667"},
+        {123456789012345.0L, '.', "123456789012345"},
+        {1234567890123456.0L, '.', "1.23456789012346E15"}, {1e20L, '.', "1E20"},
+        {0.00001L, '.', "0.00001"}, {0.000001L, '.', "1E-6"}, {-1.25e-7L, ',', "-1,25E-7"},
+        {INFINITY, '.', "INF"}, {-INFINITY, '.', "-INF"}, {NAN, '.', "NAN"}};
+    // clang-format on
+    long double v = 7;
+    for (const auto& c : cases) {
+        EXPECT_EQ(initext::FormatReal(c.value, c.sep), c.text);
+        EXPECT_TRUE(initext::ParseReal(c.text, c.sep, v) && initext::FormatReal(v, c.sep) == c.text)
+            << c.text; // reads back as written
+    }
+    for (const char* bad : {"", "1.5x", "1,5", ".", "e5", "1e", "1e+", "--1", "1 5", "1E5000"})
+        EXPECT_FALSE(initext::ParseReal(bad, '.', v)) << bad;
+    for (auto [text, expected] : {std::pair{" 2.5 ", 2.5L}, {"+.5", 0.5L}, {"-1.5E-2", -0.015L}})
+        EXPECT_TRUE(initext::ParseReal(text, '.', v) && v == expected) << text;
+}
+
 TEST_F(IniEditorTest, ListOperations) {
-    WriteFile(file, "[Sessions]\r\nnoname= \r\nlab test= \r\n[Options]\r\nHints=True\r\n"
-                    "[V]\r\na=1\r\nb=2\r\nc=\r\n");
-    std::vector<std::string> list{"stale"};
+    // Each name once (the first occurrence counts); lines that are no entries are skipped.
+    WriteFile(file,
+              "[Sessions]\r\nnoname= \r\nlab test= \r\nNONAME=x\r\n[Options]\r\nHints=True\r\n"
+              "[]\r\n[V]\r\na=1\r\n; c\r\n=4\r\nb=2\r\nc=\r\n[sessions]\r\nz=1\r\n");
+    Strings list{"stale"};
     ini.ReadSection("", list);
-    EXPECT_EQ(list, (std::vector<std::string>{"Sessions", "Options", "V"}));
+    EXPECT_EQ(list, (Strings{"Sessions", "Options", "V"}));
     ini.ReadAllSections(list);
-    EXPECT_EQ(list, (std::vector<std::string>{"Sessions", "Options", "V"}));
+    EXPECT_EQ(list, (Strings{"Sessions", "Options", "V"}));
     ini.ReadSection("sessions", list);
-    EXPECT_EQ(list, (std::vector<std::string>{"noname", "lab test"}));
+    EXPECT_EQ(list, (Strings{"noname", "lab test"}));
     ini.ReadValues("V", list);
-    EXPECT_EQ(list, (std::vector<std::string>{"1", "2", ""}));
+    EXPECT_EQ(list, (Strings{"1", "2", ""}));
     ini.ReadSection("missing", list);
     EXPECT_TRUE(list.empty());
     list = {"stale"};
     ini.ReadValues("", list);
     EXPECT_TRUE(list.empty());
-
     ini.EraseSection("sessions");
     ini.InitSection("OPTIONS");
     ini.ReadAllSections(list);
-    EXPECT_EQ(list, (std::vector<std::string>{"V"}));
+    EXPECT_EQ(list, (Strings{"V"}));
 }
 
 TEST_F(IniEditorTest, EmptyNamesNeitherReadNorWrite) {
     ini.WriteStr("", "x", "1");
-    ini.WriteStr("S", "", "1");
-    ini.WriteInt("", "x", 1);
+    ini.WriteInt("S", "", 1);
     ini.InitEntry("S", "");
     EXPECT_FALSE(std::filesystem::exists(file));
-
     WriteFile(file, "[S]\r\nx=1\r\n");
     ini.EraseEntry("S", ""); // must not take the whole section
     ini.EraseSection("");
     EXPECT_EQ(ReadFile(file), "[S]\r\nx=1\r\n");
     EXPECT_EQ(ini.ReadStr("", "x", "d"), "d");
     EXPECT_EQ(ini.ReadInt("S", "", 5), 5);
-
     TIniEditor unnamed; // no FileName: never touches any file
     unnamed.SetFileLocation(PathInFileName);
     unnamed.WriteStr("S", "x", "1");
     EXPECT_EQ(unnamed.ReadStr("S", "x", "d"), "d");
-    std::vector<std::string> list{"stale"};
+    Strings list{"stale"};
     unnamed.ReadAllSections(list);
     EXPECT_TRUE(list.empty());
-    EXPECT_FALSE(std::filesystem::exists("S.INI"));
-    EXPECT_FALSE(std::filesystem::exists(".INI"));
+    EXPECT_FALSE(std::filesystem::exists("S.INI") || std::filesystem::exists(".INI"));
+}
+
+// ---- session names and the port map ------------------------------------------
+
+TEST(SessionNames, FromCommandLineAndRefusedNames) {
+    const std::string n255(255, 'n'), n256(256, 'n');
+    // clang-format off
+    const std::pair<Strings, std::string> cases[] = { // arguments, the session started
+        {{}, "noname"}, {{"C:\\data\\lab test.cfg"}, "lab test"},
+        {{"C:\\data\\lab", "test.cfg"}, "lab test"}, {{"/u/lab.d/b.session.cfg"}, "b.session"},
+        {{"C:bench.cfg"}, "bench"}, {{"  \t", " \x01"}, "noname"}, {{"\x02 plain "}, "plain"},
+        {{"ab"}, "ab"}, {{"x[y"}, "x[y"}, {{"Option"}, "Option"}, {{"é ü;"}, "é ü;"},
+        {{"C:\\data\\"}, "noname"}, {{"options.cfg"}, "noname"}, {{"/x/PORTS"}, "noname"},
+        {{"Sessions"}, "noname"}, {{"a]b"}, "noname"}, {{"a=b.ini"}, "noname"}, {{"[ab"}, "noname"},
+        {{"tab\tname"}, "noname"}, {{"del\x7f"}, "noname"}, {{n256}, "noname"}, {{n255}, n255}};
+    // clang-format on
+    for (const auto& [args, start] : cases)
+        EXPECT_EQ(StartSessionName(args), start) << testing::PrintToString(args);
+    EXPECT_EQ(NameFromArguments({}), std::nullopt);
+    EXPECT_EQ(NameFromArguments({"C:\\data\\"}), std::optional<std::string>(""));
+    const char* argv[] = {"/opt/zelmar/zelmar", "C:\\data\\lab", "test.cfg"};
+    EXPECT_EQ(StartSessionName(3, argv), "lab test");
+    // The new-session dialog also sees names the command line trims.
+    for (const std::string& bad : Strings{"", " lead", "trail ", "line\nbreak", {"nul\0x", 5}})
+        EXPECT_FALSE(IsValidName(bad) || NameProblem(bad).empty()) << bad;
+}
+
+using SessionPorts = IniEditorTest;
+TEST_F(SessionPorts, PortMapFromTheSettingsFile) {
+    EXPECT_TRUE(ReadPortMap(ini).empty()); // no file
+    WriteFile(file, "[Sessions]\r\nCOM5=/dev/wrong\r\n[ports]\r\n"
+                    "COM1 = /dev/ttyUSB3 \r\ncom2=null-modem:2a\r\nCOM3=ttyS0\r\n"
+                    "COM4=\r\nCOM5=null-modem:x\r\nCOM6=/dev/\r\n"
+                    "COM7=\"/dev/serial/by-id/usb adapter\"\r\n"
+                    "COM8=null-modem:12B\r\nCOM9=/dev/ttyS8\r\nCOM1=/dev/second\r\n"
+                    "[Ports]\r\nCOM3=/dev/ttyS2\r\n");
+    EXPECT_EQ(ReadPortMap(ini), (std::map<int, std::string>{{1, "/dev/ttyUSB3"},
+                                                            {2, "null-modem:2a"},
+                                                            {7, "/dev/serial/by-id/usb adapter"},
+                                                            {8, "null-modem:12B"}}));
+    for (const char* bad : {"null-modem:1", "null-modem:a", "null-modem:1c", "NULL-MODEM:1a",
+                            "/dev/tty\x01", "/", "relative/path"})
+        EXPECT_FALSE(IsUsablePortTarget(bad)) << bad;
 }
 
 } // namespace

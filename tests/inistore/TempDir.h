@@ -11,15 +11,12 @@
 
 class TempDir {
 public:
-    // base: the directory to create it in; empty means $TMPDIR or /tmp.
+    // Created in `base`; empty means $TMPDIR or /tmp.
     explicit TempDir(std::string base = {}) {
-        if (base.empty()) {
-            const char* t = std::getenv("TMPDIR");
-            base = (t && *t) ? t : "/tmp";
-        }
-        std::string tmpl = base + "/inistore-XXXXXX";
-        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed in " + base);
-        path_ = tmpl;
+        const char* t = std::getenv("TMPDIR");
+        if (base.empty()) base = (t && *t) ? t : "/tmp";
+        path_ = base + "/inistore-XXXXXX";
+        if (!::mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed in " + base);
     }
     ~TempDir() {
         std::error_code ec;
@@ -28,18 +25,18 @@ public:
         std::filesystem::remove_all(path_, ec);
     }
     TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
 
     const std::string& Path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    // Entries in the directory: temporary files left behind show here.
+    long Count() const { return std::distance(std::filesystem::directory_iterator(path_), {}); }
 
 private:
     std::string path_;
 };
 
 inline void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << content;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
 inline std::string ReadFile(const std::string& path) {
