@@ -1,6 +1,6 @@
 // The window-thread call queue, driven without any GUI.
-#include "SyncQueue.h"
 #include "Platform.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -8,47 +8,39 @@
 #include <stdexcept>
 #include <thread>
 
-using namespace std::chrono_literals;
+using namespace testsupport;
 
 namespace {
 
-TEST(SyncQueueTest, SynchronizeRunsOnTheDrainingThreadAndWaitsForIt) {
+TEST(SyncQueueTest, SynchronizeRunsOnTheDrainingThreadWaitsAndRethrowsOthersReport) {
     SyncQueue q;
     std::atomic<int> wakes{0};
     q.SetWakeUp([&] { ++wakes; });
     std::thread::id ranOn;
     std::atomic<bool> returned{false};
+    std::string caught;
     std::thread worker([&] {
         q.Synchronize([&] { ranOn = std::this_thread::get_id(); });
         returned = true;
-    });
-    while (q.Pending() == 0)
-        std::this_thread::sleep_for(1ms);
-    std::this_thread::sleep_for(20ms);
-    EXPECT_FALSE(returned) << "the worker waits until the call has run";
-    EXPECT_EQ(wakes, 1);
-    EXPECT_EQ(q.Drain(), 1u);
-    worker.join();
-    EXPECT_TRUE(returned);
-    EXPECT_EQ(ranOn, std::this_thread::get_id());
-}
-
-TEST(SyncQueueTest, ExceptionsReachTheWorkerOrTheErrorReport) {
-    SyncQueue q;
-    std::string caught;
-    std::thread worker([&] {
         try {
             q.Synchronize([] { throw std::runtime_error("from handler"); });
         } catch (const std::exception& e) {
             caught = e.what();
         }
     });
-    while (q.Pending() == 0)
-        std::this_thread::sleep_for(1ms);
+    WaitPending(q);
+    std::this_thread::sleep_for(20ms);
+    EXPECT_FALSE(returned) << "the worker waits until the call has run";
+    EXPECT_EQ(wakes, 1);
+    EXPECT_EQ(q.Drain(), 1u);
+    WaitPending(q);
     q.Drain();
     worker.join();
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
     EXPECT_EQ(caught, "from handler");
 
+    // Calls nobody waits for report their exceptions instead.
     std::vector<std::string> reported;
     platform::SetErrorReporter([&](const std::string& m) { reported.push_back(m); });
     q.Post([] { throw std::runtime_error("posted"); });
@@ -59,7 +51,7 @@ TEST(SyncQueueTest, ExceptionsReachTheWorkerOrTheErrorReport) {
     EXPECT_EQ(reported, (std::vector<std::string>{"posted", "sent"}));
 }
 
-TEST(SyncQueueTest, OneWakeUpPerDrainAndDrainingWhileWaiting) {
+TEST(SyncQueueTest, OneWakeUpPerDrainAndCallsQueuedDuringADrainWaitForTheNext) {
     SyncQueue q;
     std::atomic<int> wakes{0};
     q.SetWakeUp([&] { ++wakes; });
@@ -81,18 +73,6 @@ TEST(SyncQueueTest, OneWakeUpPerDrainAndDrainingWhileWaiting) {
     EXPECT_EQ(wakes, 4);
     EXPECT_EQ(q.Drain(), 1u);
     EXPECT_EQ(nested, 1);
-
-    // A waiter keeps running calls until the worker it waits for has ended.
-    std::atomic<bool> finished{false};
-    std::thread worker([&] {
-        for (int i = 0; i < 5; ++i)
-            q.Synchronize([&] { ++ran; });
-        finished = true;
-        q.Notify();
-    });
-    q.WaitDraining([&] { return finished.load(); });
-    worker.join();
-    EXPECT_EQ(ran, 9);
 }
 
 TEST(SyncQueueTest, ReleaserLetsTheWorkerGoBeforeTheCallEnds) {
@@ -106,15 +86,13 @@ TEST(SyncQueueTest, ReleaserLetsTheWorkerGoBeforeTheCallEnds) {
             ASSERT_TRUE(release);
             release();
             // the worker may now return although this call still runs
-            for (int i = 0; i < 500 && !workerDone; ++i)
-                std::this_thread::sleep_for(2ms);
+            SpinUntil([&] { return workerDone.load(); });
             sawWorkerDone = workerDone;
             throw std::runtime_error("not seen by the released worker");
         });
         workerDone = true;
     });
-    while (q.Pending() == 0)
-        std::this_thread::sleep_for(1ms);
+    WaitPending(q);
     q.Drain();
     worker.join();
     EXPECT_TRUE(sawWorkerDone);

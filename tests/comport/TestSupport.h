@@ -5,13 +5,14 @@
 #include "ComPortsN.h"
 #include "SyncQueue.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include <fcntl.h>
 #include <pty.h>
 #include <unistd.h>
 
@@ -32,42 +33,62 @@ inline void DrainFor(std::chrono::milliseconds d) {
     WaitFor([] { return false; }, d);
 }
 
+// A busy window thread: waits without draining until pred() holds (10 s at most).
+inline void SpinUntil(const std::function<bool()>& pred) {
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (!pred() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(1ms);
+}
+inline void WaitPending(const SyncQueue& q = SyncQueue::Instance()) {
+    SpinUntil([&] { return q.Pending() > 0; });
+}
+
+inline long long MsSince(std::chrono::steady_clock::time_point t0) {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now() - t0).count();
+}
+
+// Counts the configuration steps the setters ask for.
+class CountingPort : public TComPortN {
+public:
+    int dcb = 0, timeouts = 0, buffer = 0;
+
+protected:
+    void ApplyDCB() override { ++dcb, TComPortN::ApplyDCB(); }
+    void ApplyTimeouts() override { ++timeouts, TComPortN::ApplyTimeouts(); }
+    void ApplyBuffer() override { ++buffer, TComPortN::ApplyBuffer(); }
+};
+
 // Records every event of a port as a line of text, in order.
 struct EventLog {
     std::vector<std::string> lines;
     std::function<void(TCustomComPort*, int)> onRxChar; // replaces the recording of OnRxChar
 
     void Attach(TCustomComPort& p) {
-        p.OnBeforeOpen = [this](TCustomComPort*) { lines.push_back("BeforeOpen"); };
-        p.OnAfterOpen = [this](TCustomComPort*) { lines.push_back("AfterOpen"); };
-        p.OnBeforeClose = [this](TCustomComPort*) { lines.push_back("BeforeClose"); };
-        p.OnAfterClose = [this](TCustomComPort*) { lines.push_back("AfterClose"); };
-        p.OnCTSChange = [this](TCustomComPort*, bool on) { lines.push_back(On("CTS", on)); };
-        p.OnDSRChange = [this](TCustomComPort*, bool on) { lines.push_back(On("DSR", on)); };
-        p.OnRLSDChange = [this](TCustomComPort*, bool on) { lines.push_back(On("RLSD", on)); };
-        p.OnBreak = [this](TCustomComPort*) { lines.push_back("Break"); };
-        p.OnRing = [this](TCustomComPort*) { lines.push_back("Ring"); };
-        p.OnRxFlag = [this](TCustomComPort*) { lines.push_back("RxFlag"); };
-        p.OnRx80Full = [this](TCustomComPort*) { lines.push_back("Rx80Full"); };
-        p.OnError = [this](TCustomComPort*, TComErrors e) {
-            lines.push_back("Error" + std::to_string(e));
+        auto note = [this](const char* s) { return [this, s](TCustomComPort*) { Add(s); }; };
+        auto line = [this](const char* s) {
+            return [this, s](TCustomComPort*, bool on) { Add(std::string(s) + (on ? "+" : "-")); };
         };
+        p.OnBeforeOpen = note("BeforeOpen");
+        p.OnAfterOpen = note("AfterOpen");
+        p.OnBeforeClose = note("BeforeClose");
+        p.OnAfterClose = note("AfterClose");
+        p.OnBreak = note("Break");
+        p.OnRing = note("Ring");
+        p.OnRxFlag = note("RxFlag");
+        p.OnRx80Full = note("Rx80Full");
+        p.OnDeviceLost = note("DeviceLost");
+        p.OnCTSChange = line("CTS");
+        p.OnDSRChange = line("DSR");
+        p.OnRLSDChange = line("RLSD");
+        p.OnError = [this](TCustomComPort*, TComErrors e) { Add("Error" + std::to_string(e)); };
         p.OnRxChar = [this](TCustomComPort* s, int n) {
-            if (onRxChar)
-                onRxChar(s, n);
-            else
-                lines.push_back("RxChar");
+            onRxChar ? onRxChar(s, n) : Add("RxChar");
         };
-        p.OnDeviceLost = [this](TCustomComPort*) { lines.push_back("DeviceLost"); };
     }
-    static std::string On(const char* name, bool on) {
-        return std::string(name) + (on ? "+" : "-");
-    }
+    void Add(const std::string& l) { lines.push_back(l); }
     int Count(const std::string& line) const {
-        int n = 0;
-        for (const auto& l : lines)
-            n += l == line;
-        return n;
+        return static_cast<int>(std::count(lines.begin(), lines.end(), line));
     }
     std::string Joined() const {
         std::string s;
@@ -87,8 +108,7 @@ inline void ReadAll(TCustomComPort* p, std::string& into) {
 // A kernel pseudo-terminal: the port opens the slave by name, the test plays
 // the far end on the master.
 struct Pty {
-    int master = -1;
-    int slave = -1;
+    int master = -1, slave = -1;
     std::string name;
     Pty() {
         char buf[128];
@@ -98,21 +118,17 @@ struct Pty {
         CloseSlave();
         CloseMaster();
     }
-    void CloseSlave() {
-        if (slave >= 0) ::close(slave);
-        slave = -1;
+    static void Shut(int& fd) {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
     }
-    void CloseMaster() {
-        if (master >= 0) ::close(master);
-        master = -1;
-    }
+    void CloseSlave() { Shut(slave); }
+    void CloseMaster() { Shut(master); }
 };
 
 inline int OpenDescriptors() {
-    int n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++n;
-    return n;
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<int>(std::distance(begin(fds), end(fds)));
 }
 
 // Code of the EComPort that f raises (0 if none).
