@@ -77,6 +77,7 @@ TEST_F(ProfileFileTest, NameListIsCutWhereTheBufferEnds) {
     EXPECT_EQ(names[3198], "k10003198");
     EXPECT_EQ(names.back(), "k1000319"); // the name the buffer end cut short
     EXPECT_EQ(GetEntryNames(file, "S", 24), (Strings{"k10000000", "k10000001", "k1"}));
+    EXPECT_EQ(GetEntryNames(file, "S", 21), (Strings{"k10000000", "k10000001"})); // no room left
 }
 
 TEST_F(ProfileFileTest, WritesAndRemovalsKeepTheRestOfTheFile) {
