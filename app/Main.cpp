@@ -37,6 +37,7 @@ constexpr int kClientHeight = 636;
 constexpr int kStatusHeight = 25;
 constexpr int kFullOuterWidth = 1018;
 constexpr int kHalfOuterWidth = 505;
+constexpr int kAssumedBorder = 4;
 
 // A hint is "short|long"; the short part breaks into two lines at CR.
 void SetHint(QWidget* w, const QString& shortPart, const QString& longPart) {
@@ -635,9 +636,10 @@ int TTermMain::Mode2() const {
 // ---- window size, fonts, hints, test playback -------------------------------
 
 void TTermMain::SetOuterWidth(int width) {
-    // Border is fixed: the size changes only here.
-    const int frame = frameGeometry().width() - geometry().width();
-    const int clientWidth = std::max(1, width - frame);
+    // Border is fixed: the size changes only here. The widths are outer widths
+    // of a window with 4-pixel borders; window managers draw frames of their
+    // own, so the client area is sized to what those widths left inside.
+    const int clientWidth = width - 2 * kAssumedBorder;
     const int height = menuBar()->sizeHint().height() + kClientHeight;
     setFixedSize(clientWidth, height);
 }
