@@ -3,30 +3,22 @@
 #include <QStringList>
 
 namespace AppFonts {
-
-QFont Named(const QString& family, int pixelSize, QFont::StyleHint hint) {
+namespace {
+// A sans-serif family by its given name, with metric-compatible fallbacks.
+QFont Sans(const QString& family, int pixelSize) {
     QFont f(family);
-    QStringList families{family};
-    if (hint == QFont::Monospace || hint == QFont::TypeWriter)
-        families << "Liberation Mono"
-                 << "DejaVu Sans Mono";
-    else
-        families << "Liberation Sans"
-                 << "DejaVu Sans";
-    f.setFamilies(families);
-    f.setStyleHint(hint);
+    f.setFamilies({family, "Liberation Sans", "DejaVu Sans"});
+    f.setStyleHint(QFont::SansSerif);
     f.setPixelSize(pixelSize);
     return f;
 }
+} // namespace
 
 QFont SansSerif11() {
-    return Named("MS Sans Serif", 11, QFont::SansSerif);
+    return Sans("MS Sans Serif", 11);
 }
 QFont Arial12() {
-    return Named("Arial", 12, QFont::SansSerif);
-}
-QFont CourierNew12() {
-    return Named("Courier New", 12, QFont::TypeWriter);
+    return Sans("Arial", 12);
 }
 
 } // namespace AppFonts

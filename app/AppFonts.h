@@ -1,11 +1,9 @@
-// Fonts requested by their given names, with fallbacks present on Linux.
+// Window fonts requested by their given names, with fallbacks present on Linux.
 #pragma once
 
 #include <QFont>
 
 namespace AppFonts {
-QFont SansSerif11();  // "MS Sans Serif", 11 px
-QFont Arial12();      // "Arial", 12 px
-QFont CourierNew12(); // "Courier New", 12 px
-QFont Named(const QString& family, int pixelSize, QFont::StyleHint hint);
+QFont SansSerif11(); // "MS Sans Serif", 11 px
+QFont Arial12();     // "Arial", 12 px
 } // namespace AppFonts

@@ -9,6 +9,16 @@
 #include <QTimer>
 #include <QToolButton>
 
+namespace {
+// Runs a port operation whose failure the serial module ignores.
+template <class F> void Swallowed(F f) {
+    try {
+        f();
+    } catch (...) {
+    }
+}
+} // namespace
+
 TSerForm::TSerForm(TTermMain* termMain, QObject* parent) : QObject(parent), TermMain(termMain) {
     setObjectName("SerForm");
     for (int ch = 0; ch < 2; ++ch)
@@ -20,12 +30,7 @@ TSerForm::TSerForm(TTermMain* termMain, QObject* parent) : QObject(parent), Term
 TSerForm::~TSerForm() {
     // Ports close (and stop their threads) before the window they report to goes.
     for (auto& p : Ports)
-        if (p) {
-            try {
-                p->Close();
-            } catch (...) {
-            }
-        }
+        if (p) Swallowed([&] { p->Close(); });
 }
 
 // The design-time settings of both ports, applied as while the owner loads.
@@ -66,10 +71,7 @@ bool TSerForm::OpenPort(int ch) {
 }
 
 void TSerForm::ClosePort(int ch) {
-    try {
-        Port(ch)->Close();
-    } catch (...) {
-    }
+    Swallowed([&] { Port(ch)->Close(); });
 }
 
 void TSerForm::SetBaud(int ch, TBaudRate v) {
@@ -87,24 +89,15 @@ void TSerForm::SetStopBits(int ch, TStopBits v) {
 void TSerForm::SetHandshake(int, int) {} // the handshake choice has no effect on the port
 
 void TSerForm::SetRTS(int ch, bool on) {
-    try {
-        Port(ch)->SetRTS(on);
-    } catch (...) {
-    }
+    Swallowed([&] { Port(ch)->SetRTS(on); });
 }
 
 void TSerForm::SetDTR(int ch, bool on) {
-    try {
-        Port(ch)->SetDTR(on);
-    } catch (...) {
-    }
+    Swallowed([&] { Port(ch)->SetDTR(on); });
 }
 
 void TSerForm::SetBreak(int ch, bool on) {
-    try {
-        Port(ch)->SetBreak(on);
-    } catch (...) {
-    }
+    Swallowed([&] { Port(ch)->SetBreak(on); });
 }
 
 void TSerForm::SendByte(int ch, unsigned char b) {

@@ -398,9 +398,8 @@ void TTermMain::BuildChannel(int ch) {
     connect(c.ClearOutputBtn, &QToolButton::clicked, this,
             guard(one ? M(&TTermMain::ClearOutputBtn1Click) : M(&TTermMain::ClearOutputBtn2Click)));
     // A mode switch runs when a radio button becomes selected, not on every click.
-    QRadioButton* radios[4] = {c.ASCIIcheck, c.HEXcheck, c.BothCheck, c.ANSIcheck};
     for (int m = 0; m < 4; ++m)
-        connect(radios[m], &QRadioButton::toggled, this, [this, ch, m](bool on) {
+        connect(c.ModeRadios()[m], &QRadioButton::toggled, this, [this, ch, m](bool on) {
             if (on) platform::Guarded([this, ch, m] { SetModeClick(ch, m); });
         });
     c.EmulVT->OnClick = [this, ch](TCustomEmulVT*) {
@@ -583,12 +582,11 @@ void TTermMain::EmulVTClick(int ch) {
 
 void TTermMain::SetMode(int ch, int mode) {
     TChannelUi& c = Ch[ch];
-    QRadioButton* radios[4] = {c.ASCIIcheck, c.HEXcheck, c.BothCheck, c.ANSIcheck};
     const int m = mode & 0xFF;
     c.View->StoreMode(static_cast<std::uint8_t>(m));
     if (m <= 3) {
         // Selecting a radio button that was not selected runs its switch.
-        radios[m]->setChecked(true);
+        c.ModeRadios()[m]->setChecked(true);
     } else {
         c.View->SetMode(static_cast<std::uint8_t>(m));
     }
@@ -692,11 +690,8 @@ bool TTermMain::eventFilter(QObject* watched, QEvent* e) {
         auto* w = qobject_cast<QWidget*>(watched);
         if (w && w->window() == this) {
             if (!HintsOn) return true; // no tooltip, no status text
-            if (!w->toolTip().isEmpty()) {
-                QString shortPart = w->property("hint").toString().section('|', 0, 0);
-                shortPart.replace(QChar(13), QChar('\n'));
-                StatusPanels[0]->setText(shortPart.isEmpty() ? w->toolTip() : shortPart);
-            }
+            // The tooltip is the hint's short part.
+            if (!w->toolTip().isEmpty()) StatusPanels[0]->setText(w->toolTip());
         }
     }
     return QMainWindow::eventFilter(watched, e);

@@ -63,7 +63,11 @@ struct TChannelUi {
     QAction* ANSIfont9 = nullptr;
     QAction* Test = nullptr;
     std::unique_ptr<TChannelView> View; // histories, mode, key state
-    int StatusPanel = 1;                // 1 for channel 1, 3 for channel 2
+    // The display mode radio buttons, by mode value 0..3.
+    std::array<QRadioButton*, 4> ModeRadios() const {
+        return {ASCIIcheck, HEXcheck, BothCheck, ANSIcheck};
+    }
+    int StatusPanel = 1; // 1 for channel 1, 3 for channel 2
 };
 
 class TTermMain : public QMainWindow {
