@@ -4,10 +4,12 @@
 #include "Main.h"
 #include "Platform.h"
 
-#include <QCoreApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QToolButton>
+
+#include <cerrno>
 
 namespace {
 // Runs a port operation whose failure the serial module ignores.
@@ -16,6 +18,22 @@ template <class F> void Swallowed(F f) {
         f();
     } catch (...) {
     }
+}
+
+// Bytes as a user can read them in one line: printable ones as they are,
+// others as two hex digits in angle brackets; long runs are cut short.
+QString ShownBytes(const std::string& bytes) {
+    constexpr std::size_t kShown = 16;
+    QString out;
+    for (std::size_t i = 0; i < bytes.size() && i < kShown; ++i) {
+        const unsigned char b = static_cast<unsigned char>(bytes[i]);
+        if (b >= 32 && b < 127)
+            out += QChar(b);
+        else
+            out += QString("<%1>").arg(b, 2, 16, QChar('0')).toUpper();
+    }
+    if (bytes.size() > kShown) out += QString::fromUtf8("\u2026");
+    return out;
 }
 } // namespace
 
@@ -28,7 +46,10 @@ TSerForm::TSerForm(TTermMain* termMain, QObject* parent) : QObject(parent), Term
 }
 
 TSerForm::~TSerForm() {
-    // Ports close (and stop their threads) before the window they report to goes.
+    // Writers end before their ports close; ports close (and stop their
+    // threads) before the window they report to goes.
+    for (auto& q : Senders)
+        q.Stop();
     for (auto& p : Ports)
         if (p) Swallowed([&] { p->Close(); });
 }
@@ -55,23 +76,78 @@ void TSerForm::AttachPort(int ch, TComPortN* port) {
     port->OnCTSChange = [this, ch](TCustomComPort*, bool on) { ComPortCTSChange(ch, on); };
     port->OnDSRChange = [this, ch](TCustomComPort*, bool on) { ComPortDSRChange(ch, on); };
     port->OnDeviceLost = [this, ch](TCustomComPort*) { ComPortDeviceLost(ch); };
+    port->OnSettingsKept = [this, ch](TCustomComPort*, TLineSettings which,
+                                      const serial::DCB& kept) {
+        ComPortSettingsKept(ch, which, kept);
+    };
     port->Loaded();
 }
 
 bool TSerForm::OpenPort(int ch) {
     TComPortN* port = Port(ch);
     try {
-        port->SetConnected(false);
+        if (port->Connected()) ClosePort(ch);
         port->SetPort(ch == 0 ? PortName1 : PortName2);
         port->Open();
+        if (port->Connected()) StartSending(ch);
         return port->Connected();
     } catch (...) {
         return false;
     }
 }
 
-void TSerForm::ClosePort(int ch) {
+std::size_t TSerForm::ClosePort(int ch) {
+    // The writer ends first: it must not use the device the port closes.
+    const std::string unsent = Senders[ch].Stop();
+    ++SendGeneration[ch];
     Swallowed([&] { Port(ch)->Close(); });
+    const std::string error = std::exchange(SendError[ch], {});
+    if (!unsent.empty() || !error.empty()) {
+        // One notice for everything that did not go out; the transmit
+        // history keeps the bytes as typed.
+        QString text = QString::fromStdString(Port(ch)->Port()) + ": ";
+        if (!error.empty()) text += QString::fromStdString(error) + "; ";
+        if (unsent.size() == 1)
+            text += "1 byte not sent";
+        else
+            text += QString("%1 bytes not sent").arg(unsent.size());
+        if (!unsent.empty()) text += ": " + ShownBytes(unsent);
+        TermMain->ChannelNotice(ch, text);
+    }
+    return unsent.size();
+}
+
+// The writer of an open port: port writes with the port's own time-outs on a
+// thread of their own; an abort purges the write in progress.
+void TSerForm::StartSending(int ch) {
+    TComPortN* port = Port(ch);
+    const unsigned generation = ++SendGeneration[ch];
+    Senders[ch].Start(
+        [port](const void* buffer, std::int32_t count) { return port->Write(buffer, count); },
+        [port] {
+            if (serial::ISerialDevice* device = port->Handle())
+                device->PurgeComm(serial::PURGE_TXABORT);
+        },
+        [this, ch, generation](const std::string& message) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, ch, generation, message] {
+                    platform::Guarded([&] { SendFailed(ch, generation, message); });
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+// A write failed: the channel cannot send any more, so it disconnects, and
+// the one notice of the disconnect names the error and what was not sent.
+void TSerForm::SendFailed(int ch, unsigned generation, const std::string& message) {
+    if (generation != SendGeneration[ch] || !Port(ch)->Connected()) return;
+    SendError[ch] = message;
+    if (TermMain->Channel(ch).ComPortBtn->isChecked())
+        TermMain->DisconnectChannel(ch);
+    else
+        ClosePort(ch);
+    platform::MessageBeep(0);
 }
 
 void TSerForm::SetBaud(int ch, TBaudRate v) {
@@ -101,10 +177,13 @@ void TSerForm::SetBreak(int ch, bool on) {
 }
 
 void TSerForm::SendByte(int ch, unsigned char b) {
-    TComPortN* port = Port(ch);
-    // Keep the window alive while the port does not take the byte; an error ends the wait.
-    while (port->Write(&b, 1) != 1)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    Send(ch, std::string_view(reinterpret_cast<const char*>(&b), 1));
+}
+
+void TSerForm::Send(int ch, std::string_view bytes) {
+    // A closed port refuses them as its write would.
+    if (!Port(ch)->Connected()) throw EComPort(2, EBADF);
+    Senders[ch].Enqueue(bytes);
 }
 
 void TSerForm::ComPortRxChar(int ch, int) {
@@ -158,4 +237,35 @@ void TSerForm::ComPortDeviceLost(int ch) {
             platform::MessageBeep(0);
         });
     });
+}
+
+// The device runs with other line settings than the lists ask for: the user
+// hears it once and reads which ones it kept. The lists keep showing what was
+// asked, so a session still stores the user's choice.
+void TSerForm::ComPortSettingsKept(int ch, TLineSettings which, const serial::DCB& kept) {
+    TChannelUi& c = TermMain->Channel(ch);
+    auto item = [](QComboBox* list, int index, const QString& otherwise) {
+        return index >= 0 && index < list->count() ? list->itemText(index) : otherwise;
+    };
+    QStringList parts;
+    if (which & SetOf(lnBaudRate)) {
+        static constexpr TBaudRate kRates[14] = {br110,   br300,   br600,    br1200,  br2400,
+                                                 br4800,  br9600,  br14400,  br19200, br38400,
+                                                 br56000, br57600, br115200, br256000};
+        int index = -1;
+        for (int i = 0; i < 14; ++i)
+            if (std::uint32_t(BaudRateValue(kRates[i])) == kept.BaudRate) index = i;
+        parts << "Baudrate: " + item(c.BaudCombo, index, QString("%1Bd").arg(kept.BaudRate));
+    }
+    if (which & SetOf(lnDataBits))
+        parts << "Data Bits: " + item(c.DataBitsCombo, kept.ByteSize - 5,
+                                      QString("%1 Bits").arg(kept.ByteSize));
+    if (which & SetOf(lnParity))
+        parts << "Parity: " + item(c.ParityCombo, kept.Parity, QString::number(kept.Parity));
+    if (which & SetOf(lnStopBits))
+        parts << "Stop Bits: " +
+                     item(c.StopBitCombo, kept.StopBits, QString::number(kept.StopBits));
+    TermMain->ChannelNotice(ch,
+                            QString::fromStdString(Port(ch)->Port()) + " kept " + parts.join(", "));
+    platform::MessageBeep(0);
 }

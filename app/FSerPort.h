@@ -3,11 +3,13 @@
 #pragma once
 
 #include "ComPortsN.h"
+#include "SendQueue.h"
 
 #include <QObject>
 #include <array>
 #include <memory>
 #include <string>
+#include <string_view>
 
 class TTermMain;
 
@@ -25,8 +27,8 @@ public:
     // Twin-named operations of the window.
     bool OpenPort1() { return OpenPort(0); }
     bool OpenPort2() { return OpenPort(1); }
-    void ClosePort1() { ClosePort(0); }
-    void ClosePort2() { ClosePort(1); }
+    std::size_t ClosePort1() { return ClosePort(0); }
+    std::size_t ClosePort2() { return ClosePort(1); }
     void SetBaud1(TBaudRate v) { SetBaud(0, v); }
     void SetBaud2(TBaudRate v) { SetBaud(1, v); }
     void SetParity1(TParityBits v) { SetParity(0, v); }
@@ -60,7 +62,9 @@ public:
     TComPortN* Port(int ch) const { return ch == 0 ? ComPort1 : ComPort2; }
     void SetPortName(int ch, const std::string& name) { (ch == 0 ? PortName1 : PortName2) = name; }
     bool OpenPort(int ch);
-    void ClosePort(int ch);
+    // Closes the port; bytes still waiting to be sent are dropped and shown
+    // in one notice. Returns how many were dropped.
+    std::size_t ClosePort(int ch);
     void SetBaud(int ch, TBaudRate v);
     void SetParity(int ch, TParityBits v);
     void SetDataBits(int ch, TDataBits v);
@@ -69,7 +73,12 @@ public:
     void SetRTS(int ch, bool on);
     void SetDTR(int ch, bool on);
     void SetBreak(int ch, bool on);
+    // Bytes to send join the channel's queue and leave in that order while
+    // the window goes on; a closed port refuses them (EComPort code 2).
     void SendByte(int ch, unsigned char b);
+    void Send(int ch, std::string_view bytes);
+    std::size_t SendPending(int ch) const { return Senders[ch].Pending(); }
+    TSendQueue& Sender(int ch) { return Senders[ch]; }
 
 private:
     void ComPortRxChar(int ch, int count);
@@ -77,10 +86,17 @@ private:
     void ComPortCTSChange(int ch, bool onOff);
     void ComPortDSRChange(int ch, bool onOff);
     void ComPortDeviceLost(int ch);
+    void ComPortSettingsKept(int ch, TLineSettings which, const serial::DCB& kept);
     void AttachPort(int ch, TComPortN* port);
+    void StartSending(int ch);
+    void SendFailed(int ch, unsigned generation, const std::string& message);
 
     static constexpr int kRxSliceMs = 10; // longest stretch of reading between window events
     TTermMain* TermMain;
     std::array<bool, 2> RxContinues{}; // a read continuation is queued
     std::array<std::unique_ptr<TComPortN>, 2> Ports;
+    std::array<TSendQueue, 2> Senders;
+    std::array<unsigned, 2>
+        SendGeneration{}; // counts starts, so a late failure of an old connection is dropped
+    std::array<std::string, 2> SendError; // a failed write, named when the channel disconnects
 };

@@ -468,6 +468,7 @@ void TTermMain::ComPortBtnClick(int ch) {
             return;
         }
         SerForm->SetPortName(ch, c.PortCombo->currentText().toStdString());
+        if (NoticeChannel == ch) ChannelNotice(ch, {}); // news of the last connection are old now
         if (!SerForm->OpenPort(ch)) {
             c.ComPortBtn->setChecked(false);
             platform::MessageBeep(0);
@@ -485,15 +486,15 @@ void TTermMain::ComPortBtnClick(int ch) {
         c.InputList->setEnabled(true);
         RTSbtnClick(ch);
         DTRbtnClick(ch);
-    } else {
-        DisconnectSteps(ch, true);
+    } else if (DisconnectSteps(ch, true) > 0) {
+        platform::MessageBeep(0); // typed bytes were dropped: see the notice
     }
 }
 
 // The disconnect steps; the status text is left alone when a session loads.
-void TTermMain::DisconnectSteps(int ch, bool withStatus) {
+std::size_t TTermMain::DisconnectSteps(int ch, bool withStatus) {
     TChannelUi& c = Ch[ch];
-    SerForm->ClosePort(ch);
+    const std::size_t dropped = SerForm->ClosePort(ch);
     c.CTSLED->SetChecked(false);
     c.DSRLED->SetChecked(false);
     c.LEDcon->SetChecked(false);
@@ -504,6 +505,13 @@ void TTermMain::DisconnectSteps(int ch, bool withStatus) {
         StatusPanels[c.StatusPanel]->setText("disconnected");
         c.BrkLed->SetChecked(false);
     }
+    return dropped;
+}
+
+void TTermMain::ChannelNotice(int ch, const QString& text) {
+    NoticeChannel = text.isEmpty() ? -1 : ch;
+    StatusPanels[2]->setText(text);
+    StatusPanels[2]->setToolTip(text); // the panel may be too narrow for all of it
 }
 
 void TTermMain::DisconnectChannel(int ch) {

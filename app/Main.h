@@ -163,6 +163,10 @@ public:
     // The channel returns to the disconnected state as if its connect button
     // had been released (used when its device disappears).
     void DisconnectChannel(int ch);
+    // A notice about a channel (bytes not sent, settings the device kept) in
+    // the status panel between the two channel states; it stays until the
+    // channel connects again or the other channel has news.
+    void ChannelNotice(int ch, const QString& text);
 
     // Controls that exist once.
     QToolButton* BtnFull = nullptr;
@@ -213,10 +217,11 @@ private:
     void EmulVTClick(int ch);
     void AnsiFontClick(int ch, int points);
     void TestClick(int ch);
-    void DisconnectSteps(int ch, bool withStatus);
+    std::size_t DisconnectSteps(int ch, bool withStatus); // bytes dropped unsent
 
     std::array<TChannelUi, 2> Ch;
     TSerForm* SerForm = nullptr;
     QStringList Args;
     bool HintsOn = true;
+    int NoticeChannel = -1; // whose notice the status bar shows
 };

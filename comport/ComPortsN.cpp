@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <thread>
 
@@ -80,6 +81,16 @@ TComEvents MaskToEvents(std::uint32_t mask) {
 
 std::int32_t BaudRateValue(TBaudRate rate) {
     return rate < std::size(kBaudValues) ? kBaudValues[rate] : 0;
+}
+
+TLineSettings DifferingLineSettings(const DCB& a, const DCB& b) {
+    TLineSettings r = 0;
+    const double ra = a.BaudRate, rb = b.BaudRate;
+    if (ra != rb && (ra == 0 || rb == 0 || std::abs(ra / rb - 1.0) > 0.01)) r |= SetOf(lnBaudRate);
+    if (a.ByteSize != b.ByteSize) r |= SetOf(lnDataBits);
+    if (a.Parity != b.Parity) r |= SetOf(lnParity);
+    if (a.StopBits != b.StopBits) r |= SetOf(lnStopBits);
+    return r;
 }
 
 // ---------------------------------------------------------------- EComPort
@@ -511,6 +522,9 @@ void TCustomComPort::DoRx80Full() {
 void TCustomComPort::DoDeviceLost() {
     if (OnDeviceLost) OnDeviceLost(this);
 }
+void TCustomComPort::DoSettingsKept(TLineSettings Which, const DCB& Kept) {
+    if (OnSettingsKept) OnSettingsKept(this, Which, Kept);
+}
 
 // ---- configuration
 
@@ -555,7 +569,23 @@ DCB TCustomComPort::BuildDCB() const {
 
 void TCustomComPort::ApplyDCB() {
     if (!Applying() || !FHandle) return;
-    if (!FHandle->SetCommState(BuildDCB())) throw EComPort(7, GetLastError());
+    const DCB asked = BuildDCB();
+    if (!FHandle->SetCommState(asked)) throw EComPort(7, GetLastError());
+    // A driver may keep other values without failing; what it holds tells.
+    DCB kept;
+    if (!FHandle->GetCommState(kept)) return;
+    const TLineSettings differing = DifferingLineSettings(asked, kept);
+    // Raised anew only where the setting differs now but did not, or where
+    // the value asked or the value kept changed since.
+    TLineSettings fresh = differing;
+    if (FApplied)
+        fresh &= ~(FLastDiffering & ~DifferingLineSettings(FLastAsked, asked) &
+                   ~DifferingLineSettings(FLastKept, kept));
+    FApplied = true;
+    FLastAsked = asked;
+    FLastKept = kept;
+    FLastDiffering = differing;
+    if (fresh) DoSettingsKept(fresh, kept);
 }
 
 void TCustomComPort::ApplyTimeouts() {
@@ -606,6 +636,7 @@ void TCustomComPort::Open() {
     DoBeforeOpen();
     CreateHandle();
     FConnected = true;
+    FApplied = false;
     try {
         SetupComPort();
         ++FGeneration;

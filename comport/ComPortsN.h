@@ -124,6 +124,16 @@ TComEvents MaskToEvents(std::uint32_t mask);
 // Bits per second of a TBaudRate (brCustom gives 0: the port uses CustomBaudRate).
 std::int32_t BaudRateValue(TBaudRate rate);
 
+// The line settings a device may keep other than it was given (a set, as above).
+enum TLineSetting : std::uint8_t { lnBaudRate, lnDataBits, lnParity, lnStopBits };
+using TLineSettings = std::uint8_t;
+constexpr TLineSettings SetOf(TLineSetting m) {
+    return TLineSettings(1u << m);
+}
+// Which of the four line settings differ between two control blocks; bit
+// rates within one per cent of each other count as the same (drivers round).
+TLineSettings DifferingLineSettings(const serial::DCB& a, const serial::DCB& b);
+
 // ---------------------------------------------------------------- EComPort
 
 // The component's errors. Code is the 1-based index into the message table;
@@ -304,6 +314,8 @@ using TRxCharEvent = std::function<void(TCustomComPort* Sender, int Count)>;
 using TRxBufEvent = std::function<void(TCustomComPort* Sender, const void* Buffer, int Count)>;
 using TComSignalEvent = std::function<void(TCustomComPort* Sender, bool OnOff)>;
 using TComErrorEvent = std::function<void(TCustomComPort* Sender, TComErrors Errors)>;
+using TSettingsKeptEvent =
+    std::function<void(TCustomComPort* Sender, TLineSettings Which, const serial::DCB& Kept)>;
 
 class TCustomComPort {
 public:
@@ -400,6 +412,15 @@ public:
     // call Close (and later Open) at once.
     TNotifyEvent OnDeviceLost;
 
+    // The device took a control block without complaint but holds other line
+    // settings than asked (a pseudo-terminal keeps 8 bits and no parity).
+    // Raised from ApplyDCB, after the device has been read back, for the
+    // settings that differ anew: a difference already raised is not raised
+    // again while the same value is asked and the same one kept. Which names
+    // the settings, Kept holds what the device runs with. The stored settings
+    // keep the values asked.
+    TSettingsKeptEvent OnSettingsKept;
+
 protected:
     // Raising operations: each calls its handler when one is assigned.
     virtual void DoAfterClose();
@@ -423,6 +444,7 @@ protected:
     virtual void ApplyTimeouts();
     virtual void ApplyBuffer();
     virtual void DoDeviceLost();
+    virtual void DoSettingsKept(TLineSettings Which, const serial::DCB& Kept);
 
     // Opening and closing the device.
     virtual void CreateHandle();  // code 1 with the device's error number
@@ -476,6 +498,10 @@ private:
     int FDispatchDepth = 0;   // dispatch of this port's batch running on this thread
     std::function<void()> FReleaseDispatch; // lets Close inside a dispatch free the event thread
     std::shared_ptr<TAlive> FAlive;         // queued notices check it before touching the port
+    // The last control block applied since the port opened, and what the device kept of it.
+    bool FApplied = false;
+    serial::DCB FLastAsked, FLastKept;
+    TLineSettings FLastDiffering = 0;
 };
 
 // The component as the owner stores it; it adds nothing to TCustomComPort.

@@ -209,9 +209,41 @@ public:
         return true;
     }
 
+    // The line settings as the driver holds them: tcsetattr succeeds although
+    // a driver may keep other values (a pseudo-terminal keeps 8 bits and no
+    // parity). The rest of the block is what was last set.
     bool GetCommState(DCB& dcb) override {
         std::lock_guard lock(FMutex);
         dcb = FDcb;
+        if (FGone) return Fail(FGoneError);
+        struct termios2 t {};
+        if (::ioctl(FFd, TCGETS2, &t) != 0) return Fail(errno);
+        dcb.BaudRate = t.c_ospeed;
+        switch (t.c_cflag & CSIZE) {
+        case CS5:
+            dcb.ByteSize = 5;
+            break;
+        case CS6:
+            dcb.ByteSize = 6;
+            break;
+        case CS7:
+            dcb.ByteSize = 7;
+            break;
+        default:
+            dcb.ByteSize = 8;
+            break;
+        }
+        if (!(t.c_cflag & PARENB))
+            dcb.Parity = 0;
+        else if (t.c_cflag & CMSPAR)
+            dcb.Parity = (t.c_cflag & PARODD) ? 3 : 4;
+        else
+            dcb.Parity = (t.c_cflag & PARODD) ? 1 : 2;
+        // Two stop bits with five data bits are one and a half on the line.
+        if (!(t.c_cflag & CSTOPB))
+            dcb.StopBits = 0;
+        else
+            dcb.StopBits = dcb.ByteSize == 5 ? 1 : 2;
         return true;
     }
 

@@ -7,17 +7,22 @@
 #include "MemoView.h"
 #include "Platform.h"
 #include "device/PortMap.h"
+#include "device/SerialDevice.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
+#include <fcntl.h>
 #include <random>
 #include <sys/resource.h>
+#include <termios.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 double CpuSeconds() {
@@ -27,6 +32,38 @@ double CpuSeconds() {
            (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 const std::vector<std::uint32_t> kPlainBeep{0};
+
+// Keys as the window system delivers them: queued, so a handler that waited
+// for the line inside a nested event loop would run the later ones within it.
+void PostKeys(QWidget* w, const QString& text) {
+    for (QChar c : text) {
+        const int key = c.toUpper().unicode();
+        QCoreApplication::postEvent(w, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, c));
+        QCoreApplication::postEvent(w, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, c));
+    }
+}
+
+// Picks an item of a list as the user does.
+void Pick(QComboBox* list, int index) {
+    list->setCurrentIndex(index);
+    emit list->activated(index);
+}
+
+// The far end of a null-modem cable, held by the test; its RTS is the
+// channel's CTS. Reads return at once with what has arrived.
+struct FarEnd {
+    std::unique_ptr<serial::ISerialDevice> dev;
+    explicit FarEnd(const std::string& name) : dev(serial::CreateFile(name)) {
+        if (dev) dev->SetCommTimeouts({serial::MAXDWORD, 0, 0, 0, 0});
+    }
+    void Rts(bool on) { dev->EscapeCommFunction(on ? serial::SETRTS : serial::CLRRTS); }
+    std::string Read() {
+        char buf[256];
+        std::uint32_t n = 0;
+        dev->ReadFile(buf, sizeof buf, n);
+        return std::string(buf, n);
+    }
+};
 } // namespace
 
 class TstChannels : public QObject {
@@ -38,6 +75,10 @@ private slots:
     void farEndGoneDisconnectsWithoutSpinning();
     void linesAndBreakReachTheOtherChannel();
     void displayModesReplayTheHistories();
+    void typedBytesLeaveInOrderWhileThePtyHoldsOutput();
+    void heldBytesLeaveInOrderAndAreDroppedOnceAtDisconnect();
+    void deviceLostDuringAHeldSendIsOneEvent();
+    void settingsThePtyKeepsAreReportedOnce();
 };
 
 void TstChannels::connectTypeAndHoldExclusively() {
@@ -202,6 +243,148 @@ void TstChannels::displayModesReplayTheHistories() {
     QTest::keyClicks(c2.InputList, "[7mX");
     QTRY_COMPARE(c1.EmulVT->Screen().RowAt(1).Chars[0], std::uint8_t('X'));
     QCOMPARE(c1.EmulVT->Screen().RowAt(1).Attrs[0], std::uint8_t(0x70)); // reverse
+}
+
+void TstChannels::typedBytesLeaveInOrderWhileThePtyHoldsOutput() {
+    AppHarness h;
+    QVERIFY(h.Start());
+    Pty pty;
+    // A second hold on the device, to stop its output as flow control would.
+    const int slave = ::open(pty.SlavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(slave >= 0);
+    serial::SetPortMapEntry("COM1", pty.SlavePath);
+    QVERIFY(h.Connect(0, 0));
+    TChannelUi& c = h.Ch(0);
+    QCOMPARE(::tcflow(slave, TCOOFF), 0);
+    QTimer::singleShot(2500, h.Main.get(), [slave] { ::tcflow(slave, TCOON); });
+    QElapsedTimer held;
+    held.start();
+    PostKeys(c.InputList, "abcdef");
+    // Every key is handled at once although the line takes nothing meanwhile.
+    QTRY_COMPARE_WITH_TIMEOUT(h.Main->TxData1(), std::string("abcdef"), 10000);
+    QVERIFY2(held.elapsed() < 2000, qPrintable(QString::number(held.elapsed())));
+    QCOMPARE(pty.ReadAvailable(100), std::string());
+    std::string got;
+    QTRY_VERIFY_WITH_TIMEOUT((got += pty.ReadAvailable(10)).size() >= 6, 10000);
+    QCOMPARE(got, std::string("abcdef")); // in the order shown and recorded
+    QCOMPARE(c.View->InputList().Line(0), std::string("abcdef"));
+    QVERIFY(h.Errors.empty());
+    ::close(slave);
+}
+
+void TstChannels::heldBytesLeaveInOrderAndAreDroppedOnceAtDisconnect() {
+    AppHarness h;
+    QVERIFY(h.Start());
+    serial::SetPortMapEntry("COM2", "null-modem:13a");
+    FarEnd far("null-modem:13b");
+    QVERIFY(far.dev);
+    TChannelUi& c = h.Ch(0);
+    h.Ser->ComPort1->FlowControl().SetOutCTSFlow(true); // output waits for the far end's RTS
+    QVERIFY(h.Connect(0, 1));
+    // A nested waiter would only end when the far end lets the line go.
+    QTimer::singleShot(3000, h.Main.get(), [&far] { far.Rts(true); });
+
+    PostKeys(c.InputList, "abc");
+    QTRY_COMPARE_WITH_TIMEOUT(h.Main->TxData1(), std::string("abc"), 10000);
+    QCOMPARE(far.Read(), std::string());
+    QTest::mouseClick(c.BrkLed, Qt::LeftButton); // a break click while they wait
+    PostKeys(c.InputList, "de");                 // the next key ends the break
+    far.Rts(true);
+    std::string got;
+    QTRY_VERIFY_WITH_TIMEOUT((got += far.Read()).size() >= 5, 10000);
+    QCOMPARE(got, std::string("abcde"));
+
+    // Held again; disconnecting drops what waits as one event, with no box.
+    far.Rts(false);
+    QTest::qWait(50);
+    platform::TakeBeeps();
+    PostKeys(c.InputList, "xyz");
+    QTimer::singleShot(300, h.Main.get(),
+                       [&c] { QTest::mouseClick(c.ComPortBtn, Qt::LeftButton); });
+    QTRY_VERIFY_WITH_TIMEOUT(!c.ComPortBtn->isChecked(), 10000);
+    QVERIFY2(h.Errors.empty(), h.Errors.empty() ? "" : h.Errors.front().c_str());
+    QCOMPARE(h.Main->StatusText(1), QString("disconnected"));
+    QCOMPARE(h.Main->StatusText(2), QString("COM2: 3 bytes not sent: xyz"));
+    QCOMPARE(platform::TakeBeeps(), kPlainBeep);
+    QCOMPARE(h.Main->TxData1(), std::string("abcdexyz")); // the history keeps them
+    far.Rts(true);
+    QTest::qWait(100);
+    QCOMPARE(far.Read(), std::string());
+    // The notice belongs to that connection: connecting again clears it.
+    QVERIFY(h.Connect(0, 1));
+    QCOMPARE(h.Main->StatusText(2), QString());
+}
+
+void TstChannels::deviceLostDuringAHeldSendIsOneEvent() {
+    AppHarness h;
+    QVERIFY(h.Start());
+    Pty pty;
+    const int slave = ::open(pty.SlavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(slave >= 0);
+    serial::SetPortMapEntry("COM4", pty.SlavePath);
+    QVERIFY(h.Connect(0, 3));
+    TChannelUi& c = h.Ch(0);
+    QCOMPARE(::tcflow(slave, TCOOFF), 0);
+    platform::TakeBeeps();
+    PostKeys(c.InputList, "abc");
+    QTimer::singleShot(300, h.Main.get(), [&pty] { pty.CloseMaster(); }); // unplugged meanwhile
+    QTRY_VERIFY_WITH_TIMEOUT(!c.ComPortBtn->isChecked(), 10000);
+    QTest::qWait(300); // whatever else would come has come
+    QVERIFY2(h.Errors.empty(), h.Errors.empty() ? "" : h.Errors.front().c_str());
+    QCOMPARE(platform::TakeBeeps(), kPlainBeep);
+    QVERIFY2(h.Main->StatusText(2).endsWith("3 bytes not sent: abc"),
+             qPrintable(h.Main->StatusText(2)));
+    QCOMPARE(h.Main->TxData1(), std::string("abc"));
+    ::close(slave);
+}
+
+void TstChannels::settingsThePtyKeepsAreReportedOnce() {
+    AppHarness h;
+    QVERIFY(h.Start());
+    Pty pty;
+    serial::SetPortMapEntry("COM1", pty.SlavePath);
+    TChannelUi& c = h.Ch(0);
+    Pick(c.DataBitsCombo, 0); // "5 Bits"
+    Pick(c.ParityCombo, 2);   // "even"
+    platform::TakeBeeps();
+    QVERIFY(h.Connect(0, 0));
+    QCOMPARE(h.Main->StatusText(2), QString("COM1 kept Data Bits: 8 Bits, Parity: none"));
+    QCOMPARE(platform::TakeBeeps(), kPlainBeep);
+    QVERIFY(h.Errors.empty());
+    // The lists and the port keep what was asked.
+    QCOMPARE(c.DataBitsCombo->currentText(), QString("5 Bits"));
+    QCOMPARE(c.ParityCombo->currentText(), QString("even"));
+    QCOMPARE(h.Ser->ComPort1->DataBits(), dbFive);
+
+    // Other changes do not repeat it; a new choice the device does not take does.
+    Pick(c.BaudCombo, 12);
+    QCOMPARE(platform::TakeBeeps(), std::vector<std::uint32_t>{});
+    Pick(c.ParityCombo, 1); // "odd"
+    QCOMPARE(h.Main->StatusText(2), QString("COM1 kept Parity: none"));
+    QCOMPARE(platform::TakeBeeps(), kPlainBeep);
+    Pick(c.ParityCombo, 0); // "none": taken
+    Pick(c.StopBitCombo, 0);
+    QCOMPARE(platform::TakeBeeps(), std::vector<std::uint32_t>{});
+
+    // A session stores the choice, not what this device ran with.
+    Pick(c.ParityCombo, 2);
+    platform::TakeBeeps();
+    h.Close();
+    QFile ini(h.IniPath());
+    QVERIFY(ini.open(QIODevice::ReadOnly));
+    const QByteArray text = ini.readAll();
+    QVERIFY2(text.contains("Data1=0") && text.contains("Parity1=2"), text.constData());
+
+    // The null-modem takes every setting: nothing to report.
+    AppHarness n;
+    QVERIFY(n.Start());
+    Pick(n.Ch(0).DataBitsCombo, 0);
+    Pick(n.Ch(0).ParityCombo, 2);
+    Pick(n.Ch(0).StopBitCombo, 1);
+    platform::TakeBeeps();
+    QVERIFY(n.Connect(0, 6));
+    QCOMPARE(platform::TakeBeeps(), std::vector<std::uint32_t>{});
+    QCOMPARE(n.Main->StatusText(2), QString());
 }
 
 QTEST_MAIN(TstChannels)

@@ -92,6 +92,73 @@ TEST(PtyPort, DeviceWithoutModemLinesReadsAllLinesOff) {
     EXPECT_EQ(CodeOf([&] { p.port.FlowControl().SetOutDSRFlow(true); }), 7);
 }
 
+// A pseudo-terminal takes every control block but keeps 8 bits and no parity:
+// reading the block back tells what the line really runs with.
+TEST(PtyPort, ReadBackShowsTheLineSettingsThePtyKept) {
+    Pty pty;
+    auto dev = serial::CreateFile(pty.name);
+    ASSERT_TRUE(dev);
+    serial::DCB d{.BaudRate = 56000, .Flags = serial::fBinary, .ByteSize = 5, .Parity = 2};
+    ASSERT_TRUE(dev->SetCommState(d));
+    serial::DCB back;
+    ASSERT_TRUE(dev->GetCommState(back));
+    EXPECT_EQ(back.ByteSize, 8);
+    EXPECT_EQ(back.Parity, 0);
+    EXPECT_EQ(back.BaudRate, 56000u); // rates without a B constant are kept
+    EXPECT_EQ(back.StopBits, 0);
+    d = {.BaudRate = 19200, .Flags = serial::fBinary, .ByteSize = 8, .Parity = 0, .StopBits = 2};
+    ASSERT_TRUE(dev->SetCommState(d));
+    ASSERT_TRUE(dev->GetCommState(back));
+    EXPECT_EQ(back, d); // what it takes reads back as given
+}
+
+// The port raises each kept setting once: again only when the choice or what
+// the device kept changes, or on a new connection; a cable end keeps nothing.
+TEST(PtyPort, SettingsTheDeviceKeepsAreRaisedOncePerChoice) {
+    std::vector<std::string> kept;
+    auto attach = [&](TComPortN& port) {
+        port.OnSettingsKept = [&](TCustomComPort*, TLineSettings which, const serial::DCB& k) {
+            std::string s;
+            if (which & SetOf(lnBaudRate)) s += "baud" + std::to_string(k.BaudRate) + " ";
+            if (which & SetOf(lnDataBits)) s += "bits" + std::to_string(k.ByteSize) + " ";
+            if (which & SetOf(lnParity)) s += "parity" + std::to_string(k.Parity) + " ";
+            if (which & SetOf(lnStopBits)) s += "stop" + std::to_string(k.StopBits) + " ";
+            kept.push_back(s);
+        };
+    };
+    PtyPort p;
+    attach(p.port);
+    p.port.SetDataBits(dbFive);
+    p.port.Parity().SetBits(prEven);
+    p.Open();
+    EXPECT_EQ(kept, std::vector<std::string>{"bits8 parity0 "});
+    EXPECT_EQ(p.port.DataBits(), dbFive); // the choice stays stored
+    kept.clear();
+    p.port.SetBaudRate(br115200);
+    p.port.SetStopBits(sbTwoStopBits);
+    EXPECT_TRUE(kept.empty());
+    p.port.Parity().SetBits(prOdd);
+    EXPECT_EQ(kept, std::vector<std::string>{"parity0 "});
+    p.port.Parity().SetBits(prNone);
+    p.port.SetDataBits(dbSeven);
+    EXPECT_EQ(kept, (std::vector<std::string>{"parity0 ", "bits8 "}));
+    kept.clear();
+    p.port.Close();
+    p.port.Open();
+    EXPECT_EQ(kept, std::vector<std::string>{"bits8 "});
+
+    TComPortN cable;
+    attach(cable);
+    kept.clear();
+    cable.SetPort("null-modem:131a");
+    cable.SetDataBits(dbFive);
+    cable.Parity().SetBits(prMark);
+    cable.SetStopBits(sbOne5StopBits);
+    cable.Open();
+    cable.SetBaudRate(br256000);
+    EXPECT_TRUE(kept.empty());
+}
+
 TEST(PtyPort, SecondOpenOfATtyOrACableEndFailsWithCode1) {
     Pty pty;
     for (const std::string& name : {pty.name, std::string("null-modem:109a")}) {
