@@ -1,11 +1,14 @@
 // Receive throughput of a port on a pseudo-terminal through OnRxChar and the
-// one-byte Read loop (as the serial module reads), and the CPU an idle
-// program spends with both channels open. Prints its figures.
+// one-byte Read loop (as the serial module reads), send throughput of bytes
+// given one at a time to the send queue (as typed or pasted), and the CPU an
+// idle program spends with both channels open. Prints its figures.
 //
-//   comport_bench [MiB to receive (16)] [idle seconds (10)]
+//   comport_bench [MiB to receive (16)] [idle seconds (10)] [KiB to send (1024)]
 #include "ComPortsN.h"
+#include "SendQueue.h"
 #include "SyncQueue.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -113,6 +116,53 @@ void NaiveThroughput(std::size_t bytes) {
                 secs, bytes / secs / 1e6);
 }
 
+// Bytes given one at a time, as keys arrive; the far end reads on a thread.
+// Peer figure: one port Write per byte on the giving thread.
+void SendThroughput(std::size_t bytes) {
+    const std::string data = RandomBytes(bytes);
+    for (bool queued : {true, false}) {
+        Pty pty;
+        TComPortN port;
+        port.SetEvents(0); // nobody drains events here
+        port.SetPort(pty.name);
+        port.Open();
+        close(pty.slave);
+        pty.slave = -1;
+        std::string got;
+        got.reserve(bytes);
+        std::thread reader([&] {
+            char buf[65536];
+            while (got.size() < bytes) {
+                const ssize_t n = read(pty.master, buf, sizeof buf);
+                if (n <= 0) break;
+                got.append(buf, static_cast<std::size_t>(n));
+            }
+        });
+        TSendQueue q;
+        q.Start([&](const void* b, std::int32_t n) { return port.Write(b, n); },
+                [&] { port.Handle()->PurgeComm(serial::PURGE_TXABORT); });
+        const auto t0 = Clock::now();
+        double longest = 0;
+        for (char c : data) {
+            const auto e0 = Clock::now();
+            if (queued)
+                q.Enqueue(std::string_view(&c, 1));
+            else
+                while (port.Write(&c, 1) != 1) {
+                }
+            longest = std::max(longest, std::chrono::duration<double>(Clock::now() - e0).count());
+        }
+        reader.join();
+        const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
+        q.Stop();
+        port.Close();
+        std::printf(
+            "%s: %zu bytes in %.3f s = %.2f MB/s, longest call %.0f us (data %s)\n",
+            queued ? "send, 1 byte a call into the send queue" : "peer figure, 1-byte Write", bytes,
+            secs, bytes / secs / 1e6, longest * 1e6, got == data ? "intact" : "CORRUPT");
+    }
+}
+
 void Idle(const char* what, const std::string& a, const std::string& b, int seconds) {
     TComPortN port1, port2;
     int events = 0;
@@ -138,8 +188,10 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const std::size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 16;
     const int idle = argc > 2 ? std::atoi(argv[2]) : 10;
+    const std::size_t sendKib = argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 1024;
     Throughput(mib << 20);
     NaiveThroughput(1 << 20);
+    SendThroughput(sendKib << 10);
     Pty p1, p2;
     Idle("two pseudo-terminals", p1.name, p2.name, idle);
     Idle("the virtual null-modem (COM7, COM8)", "COM7", "COM8", idle);

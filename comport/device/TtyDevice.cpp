@@ -239,11 +239,7 @@ public:
             dcb.Parity = (t.c_cflag & PARODD) ? 3 : 4;
         else
             dcb.Parity = (t.c_cflag & PARODD) ? 1 : 2;
-        // Two stop bits with five data bits are one and a half on the line.
-        if (!(t.c_cflag & CSTOPB))
-            dcb.StopBits = 0;
-        else
-            dcb.StopBits = dcb.ByteSize == 5 ? 1 : 2;
+        dcb.StopBits = (t.c_cflag & CSTOPB) ? 2 : 0; // termios knows no 1.5
         return true;
     }
 

@@ -1,13 +1,18 @@
 // The port object on real kernel pseudo-terminals: the data path, exclusive
 // opening, failures to open, a far end that goes away, descriptor hygiene.
+#include "SendQueue.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
+#include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <random>
+#include <termios.h>
 #include <thread>
 
 using namespace testsupport;
@@ -110,6 +115,10 @@ TEST(PtyPort, ReadBackShowsTheLineSettingsThePtyKept) {
     ASSERT_TRUE(dev->SetCommState(d));
     ASSERT_TRUE(dev->GetCommState(back));
     EXPECT_EQ(back, d); // what it takes reads back as given
+    d.StopBits = 1;
+    ASSERT_TRUE(dev->SetCommState(d));
+    ASSERT_TRUE(dev->GetCommState(back));
+    EXPECT_EQ(back.StopBits, 2); // one and a half is two here
 }
 
 // The port raises each kept setting once: again only when the choice or what
@@ -157,6 +166,66 @@ TEST(PtyPort, SettingsTheDeviceKeepsAreRaisedOncePerChoice) {
     cable.Open();
     cable.SetBaudRate(br256000);
     EXPECT_TRUE(kept.empty());
+}
+
+// Reads what the far end has received within waitMs.
+std::string ReadMaster(int master, int waitMs) {
+    std::string out;
+    pollfd fd{master, POLLIN, 0};
+    while (::poll(&fd, 1, waitMs) > 0 && (fd.revents & POLLIN)) {
+        char buf[256];
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n <= 0) break;
+        out.append(buf, static_cast<std::size_t>(n));
+        waitMs = 50;
+    }
+    return out;
+}
+
+// The send queue on a real port whose output the tty holds: bytes leave in
+// order once it lets go; stopping while held hands them back at once; a far
+// end that goes away fails the writer once.
+TEST(PtyPort, QueuedBytesWaitForAHeldLineInOrderOrComeBackUnsent) {
+    PtyPort p;
+    const int control = ::open(p.pty.name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(control, 0);
+    p.Open();
+    TSendQueue q;
+    std::atomic<int> failures{0};
+    auto start = [&] {
+        q.Start([&](const void* b, std::int32_t n) { return p.port.Write(b, n); },
+                [&] { p.port.Handle()->PurgeComm(serial::PURGE_TXABORT); },
+                [&](const std::string&) { ++failures; });
+    };
+    start();
+    ASSERT_EQ(::tcflow(control, TCOOFF), 0);
+    for (char c : std::string("abc"))
+        q.Enqueue(std::string(1, c));
+    EXPECT_EQ(ReadMaster(p.pty.master, 300), "");
+    EXPECT_EQ(q.Pending(), 3u);
+    ASSERT_EQ(::tcflow(control, TCOON), 0);
+    EXPECT_TRUE(q.WaitIdle(5000));
+    EXPECT_EQ(ReadMaster(p.pty.master, 1000), "abc");
+
+    ASSERT_EQ(::tcflow(control, TCOOFF), 0);
+    q.Enqueue("xyz");
+    std::this_thread::sleep_for(100ms);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(q.Stop(), "xyz");
+    EXPECT_LT(MsSince(t0), 1000); // the port's own write would wait 1.3 s
+    ASSERT_EQ(::tcflow(control, TCOON), 0);
+    EXPECT_EQ(ReadMaster(p.pty.master, 200), "");
+
+    start();
+    ASSERT_EQ(::tcflow(control, TCOOFF), 0);
+    q.Enqueue("q");
+    std::this_thread::sleep_for(100ms);
+    p.pty.CloseMaster();
+    EXPECT_FALSE(q.WaitIdle(5000));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(failures.load(), 1);
+    EXPECT_EQ(q.Stop(), "q");
+    ::close(control);
 }
 
 TEST(PtyPort, SecondOpenOfATtyOrACableEndFailsWithCode1) {
