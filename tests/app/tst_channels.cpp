@@ -268,6 +268,18 @@ void TstChannels::typedBytesLeaveInOrderWhileThePtyHoldsOutputOrAreDroppedOnce()
     QCOMPARE(got, std::string("abcdef")); // in the order shown and recorded
     QCOMPARE(c.View->InputList().Line(0), std::string("abcdef"));
 
+    // A far end that stops reading: the kernel's buffer fills, and keys
+    // typed meanwhile follow what was queued before them.
+    const std::string filler(100000, 'f');
+    h.Ser->Send(0, filler);
+    QTest::qWait(300);
+    QVERIFY(h.Ser->SendPending(0) > 0);
+    PostKeys(c.InputList, "ghi");
+    QTRY_COMPARE(h.Main->TxData1(), std::string("abcdefghi"));
+    got.clear();
+    QTRY_VERIFY_WITH_TIMEOUT((got += pty.ReadAvailable(10)).size() >= filler.size() + 3, 20000);
+    QVERIFY(got == filler + "ghi");
+
     // Unplugged while bytes wait: one event, no box per byte.
     QCOMPARE(::tcflow(slave, TCOOFF), 0);
     platform::TakeBeeps();
@@ -279,7 +291,7 @@ void TstChannels::typedBytesLeaveInOrderWhileThePtyHoldsOutputOrAreDroppedOnce()
     QCOMPARE(platform::TakeBeeps(), kPlainBeep);
     QVERIFY2(h.Main->StatusText(2).endsWith("3 bytes not sent: xyz"),
              qPrintable(h.Main->StatusText(2)));
-    QCOMPARE(h.Main->TxData1(), std::string("abcdefxyz"));
+    QCOMPARE(h.Main->TxData1(), std::string("abcdefghixyz"));
     ::close(slave);
 }
 
