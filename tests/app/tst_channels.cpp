@@ -305,7 +305,10 @@ void TstChannels::heldBytesLeaveInOrderAndAreDroppedOnceAtDisconnect() {
     h.Ser->ComPort1->FlowControl().SetOutCTSFlow(true); // output waits for the far end's RTS
     QVERIFY(h.Connect(0, 1));
     // A nested waiter would only end when the far end lets the line go.
-    QTimer::singleShot(3000, h.Main.get(), [&far] { far.Rts(true); });
+    QTimer release;
+    release.setSingleShot(true);
+    QObject::connect(&release, &QTimer::timeout, [&far] { far.Rts(true); });
+    release.start(3000);
 
     PostKeys(c.InputList, "abc");
     QTRY_COMPARE_WITH_TIMEOUT(h.Main->TxData1(), std::string("abc"), 10000);
@@ -316,6 +319,7 @@ void TstChannels::heldBytesLeaveInOrderAndAreDroppedOnceAtDisconnect() {
     std::string got;
     QTRY_VERIFY_WITH_TIMEOUT((got += far.Read()).size() >= 5, 10000);
     QCOMPARE(got, std::string("abcde"));
+    release.stop();
 
     // Held again; disconnecting drops what waits as one event, with no box.
     far.Rts(false);
