@@ -56,6 +56,11 @@ void CloseOnSignals(QWidget* window) {
     sa.sa_flags = SA_RESTART;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    // The terminal that started us closed: end as after SIGTERM, saving. Started
+    // under nohup (SIGHUP ignored), keep ignoring it.
+    struct sigaction old = {};
+    if (sigaction(SIGHUP, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+        sigaction(SIGHUP, &sa, nullptr);
 }
 
 } // namespace AppPlatform
