@@ -10,6 +10,7 @@
 #include "TickDriver.h"
 
 #include <QApplication>
+#include <QIcon>
 
 #include <cstdio>
 
@@ -47,6 +48,9 @@ int main(int argc, char** argv) {
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
     QApplication::setApplicationName("Varnex Dual Terminal");
+    // Desktops match the window to the desktop entry and its icon by this name.
+    QApplication::setDesktopFileName("com.varnex.zelmar");
+    QApplication::setWindowIcon(QIcon(":/com.varnex.zelmar.png"));
     AppPlatform::Install();
     // The lamps' shared timer runs before any control exists and stops at the end.
     try {
