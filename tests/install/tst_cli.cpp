@@ -2,6 +2,8 @@
 // and of an installed copy, and the signals that close it. The real executable
 // runs in temporary directories laid out like a portable folder or an
 // installation prefix.
+#include "AppHarness.h"
+#include "AppPlatform.h"
 #include "CommandLine.h"
 #include "InfoDlg.h"
 #include "SettingsPath.h"
@@ -120,6 +122,7 @@ private slots:
     void privateDirectoryAndDataFiles();
     void helpVersionAndWrongOptionsTouchNothing();
     void signalsCloseAndSave();
+    void signalBeforeTheLoadWaitsForIt();
     void installedCopyKeepsSettingsInConfigDir();
 };
 
@@ -292,6 +295,20 @@ void TstCli::signalsCloseAndSave() {
     QVERIFY(WriteFile(ini, ""));
     QCOMPARE(RunUntilSignal(exe, {"nohup"}, env, SIGHUP, true), -2);
     QVERIFY(ReadFile(ini).contains("[nohup]")); // saved by the SIGTERM that followed
+}
+
+void TstCli::signalBeforeTheLoadWaitsForIt() {
+    // A signal that arrives before the first paint (the session load) must not
+    // save defaults over the stored session: the close waits for the load.
+    AppHarness h({"lab"});
+    QVERIFY(WriteFile(h.IniPath(), "[lab]\r\nBaud1=13\r\n"));
+    AppPlatform::CloseOnSignals(h.Main.get());
+    ::raise(SIGTERM);
+    QTest::qWait(200);
+    QCOMPARE(ReadFile(h.IniPath()), QByteArray("[lab]\r\nBaud1=13\r\n"));
+    h.Main->show();
+    QVERIFY(QTest::qWaitFor([&] { return !h.Main->isVisible(); }, 5000));
+    QVERIFY2(ReadFile(h.IniPath()).contains("[lab]\r\nBaud1=13\r\nPosX="), ReadFile(h.IniPath()));
 }
 
 void TstCli::installedCopyKeepsSettingsInConfigDir() {
