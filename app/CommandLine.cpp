@@ -56,8 +56,8 @@ std::string Usage(const std::string& settingsFile) {
            "null-modem cable (null-modem:1a, null-modem:1b).\n"
            "\n"
            "Exit status: 0 after a normal close, also when SIGTERM, SIGINT or SIGHUP\n"
-           "closed the window (the session is saved); 1 the program could not start;\n"
-           "2 a wrong option.\n";
+           "closed the window (the session is saved); 1 the program could not start\n"
+           "(or could not write this text); 2 a wrong option.\n";
 }
 
 std::string VersionText() {

@@ -12,7 +12,19 @@
 #include <QApplication>
 #include <QIcon>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+namespace {
+// Writes an option's answer; a full disk or closed output is an error, not success.
+int PrintOut(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return cmdline::ExitOk;
+    std::fprintf(stderr, "zelmar: write error: %s\n", std::strerror(errno));
+    return cmdline::ExitStartFailed;
+}
+} // namespace
 
 int main(int argc, char** argv) {
     // Options come first: a help request or a wrong option opens no window and
@@ -20,11 +32,9 @@ int main(int argc, char** argv) {
     const cmdline::Parsed cmd = cmdline::Parse(argc, argv);
     switch (cmd.What) {
     case cmdline::Action::Help:
-        std::fputs(cmdline::Usage(settingspath::ResolveForThisProcess().File).c_str(), stdout);
-        return cmdline::ExitOk;
+        return PrintOut(cmdline::Usage(settingspath::ResolveForThisProcess().File));
     case cmdline::Action::Version:
-        std::fputs(cmdline::VersionText().c_str(), stdout);
-        return cmdline::ExitOk;
+        return PrintOut(cmdline::VersionText());
     case cmdline::Action::Error:
         std::fprintf(stderr, "zelmar: unrecognized option '%s'\n", cmd.BadOption.c_str());
         std::fputs(cmdline::Usage(settingspath::ResolveForThisProcess().File).c_str(), stderr);
