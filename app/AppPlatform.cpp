@@ -7,7 +7,11 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QWidget>
+
+#include <functional>
+#include <utility>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -15,6 +19,43 @@
 
 namespace {
 int g_signalFds[2] = {-1, -1};
+constexpr int kLoadWaitMs = 5000;
+
+// The main window loads its session in its first paint; a close before that
+// would save defaults over the stored session. This watches for that paint.
+class FirstPaintWatch : public QObject {
+public:
+    explicit FirstPaintWatch(QWidget* window) : QObject(window) {
+        window->installEventFilter(this);
+    }
+    // Runs `close` once the first paint has returned (at once if it has).
+    void WhenLoaded(std::function<void()> close) {
+        if (Loaded)
+            close();
+        else
+            Pending = std::move(close);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint && !Painted) {
+            Painted = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    Loaded = true;
+                    if (Pending) std::exchange(Pending, {})();
+                },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    bool Painted = false;
+    bool Loaded = false;
+    std::function<void()> Pending;
+};
 
 void OnSignal(int) {
     const char b = 1;
@@ -42,13 +83,21 @@ void CloseOnSignals(QWidget* window) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalFds) != 0) return;
     auto* notifier = new QSocketNotifier(g_signalFds[1], QSocketNotifier::Read, qApp);
     QPointer<QWidget> target(window);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [target] {
+    QPointer<FirstPaintWatch> watch(window ? new FirstPaintWatch(window) : nullptr);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [target, watch] {
         char buf[16];
         [[maybe_unused]] ssize_t n = ::read(g_signalFds[1], buf, sizeof buf);
-        if (target)
-            target->close();
-        else
+        if (!target || !watch) {
             QApplication::quit();
+            return;
+        }
+        watch->WhenLoaded([target] {
+            if (target) target->close();
+        });
+        // A window never painted has loaded nothing, so there is nothing to save.
+        QTimer::singleShot(kLoadWaitMs, qApp, [target] {
+            if (target && target->isVisible()) QApplication::quit();
+        });
     });
     struct sigaction sa = {};
     sa.sa_handler = OnSignal;
@@ -56,6 +105,11 @@ void CloseOnSignals(QWidget* window) {
     sa.sa_flags = SA_RESTART;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    // The terminal that started us closed: end as after SIGTERM, saving. Started
+    // under nohup (SIGHUP ignored), keep ignoring it.
+    struct sigaction old = {};
+    if (sigaction(SIGHUP, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+        sigaction(SIGHUP, &sa, nullptr);
 }
 
 } // namespace AppPlatform

@@ -1,6 +1,6 @@
 // Connects the Qt-free seams to the running application: the beep, the error
 // report (a message box), the window-thread call queue of the port threads, and
-// SIGINT/SIGTERM closing the main window in order.
+// SIGINT/SIGTERM/SIGHUP closing the main window in order.
 #pragma once
 
 class QWidget;
@@ -8,6 +8,7 @@ class QWidget;
 namespace AppPlatform {
 // Installs the beeper, the message-box error report and the queue wake-up.
 void Install();
-// SIGINT and SIGTERM close `window` as if the user had closed it.
+// SIGINT, SIGTERM and SIGHUP close `window` as if the user had closed it
+// (SIGHUP stays ignored when it was ignored at start, as under nohup).
 void CloseOnSignals(QWidget* window);
 } // namespace AppPlatform

@@ -1,6 +1,7 @@
 #include "InfoDlg.h"
 
 #include "AppFonts.h"
+#include "SettingsPath.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -43,8 +44,12 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     ProductName = Text(panel, "ProductName", "Varnex Zelmar", 88, 16, 13);
     Version = Text(panel, "Version", "Version 1.0", 88, 40, 13);
     Text(panel, "Copyright", "Two serial channels side by side.", 8, 80);
-    Comments =
-        new QLabel("Settings and sessions are kept in Zelmar.ini beside the program.", panel);
+    // The file in use on a line of its own, shortened in the middle if long.
+    const QString settings = QString::fromStdString(settingspath::InUse());
+    Comments = new QLabel(panel);
+    Comments->setText("Settings and sessions are kept in\n" +
+                      Comments->fontMetrics().elidedText(settings, Qt::ElideMiddle, 259));
+    Comments->setToolTip(settings);
     Comments->setObjectName("Comments");
     Comments->setGeometry(8, 104, 265, 33);
     Comments->setAlignment(Qt::AlignCenter);

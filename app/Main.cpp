@@ -13,6 +13,7 @@
 #include "Platform.h"
 #include "ReceivePrint.h"
 #include "SessionNames.h"
+#include "SettingsPath.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -672,7 +673,7 @@ void TTermMain::AnsiFontClick(int ch, int points) {
 }
 
 void TTermMain::TestClick(int ch) {
-    QFile file("Info.ans");
+    QFile file(QString::fromStdString(settingspath::FindDataFile("Info.ans")));
     if (!file.open(QIODevice::ReadOnly)) throw std::runtime_error("File not found: Info.ans");
     TChannelView& view = *Ch[ch].View;
     char buf[4096];
