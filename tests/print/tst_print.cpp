@@ -3,7 +3,10 @@
 #include "Platform.h"
 #include "ReceivePrint.h"
 
+#include <QApplication>
 #include <QFontInfo>
+#include <QLineEdit>
+#include <QPrinterInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -185,6 +188,28 @@ private slots:
         dlg.SetPrintToFile(true);
         QCOMPARE(PrintReceiveView(Request(dlg, 1, 2)).Outcome, poTextPrinted);
         QCOMPARE(PdfPageCount(dir->filePath("named.pdf")), 1);
+    }
+
+    // The platform's dialog with no printer installed offers only a file: its
+    // file field holds the proposed bitmap name.
+    void systemDialogShowsTheProposedFile() {
+        if (!QPrinterInfo::availablePrinterNames().isEmpty()) QSKIP("a printer is installed here");
+        TSystemPrintDialog dlg;
+        const QString proposed = dir->filePath("ANSI100.bmp");
+        dlg.ProposeFileName(proposed);
+        QString shown = "(no dialog)";
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            QWidget* w = QApplication::activeModalWidget();
+            if (!w) return;
+            poll.stop();
+            if (auto* edit = w->findChild<QLineEdit*>("filename")) shown = edit->text();
+            QMetaObject::invokeMethod(w, "reject", Qt::QueuedConnection);
+        });
+        poll.start(20);
+        QVERIFY(!dlg.Execute());
+        QCOMPARE(shown, proposed);
+        QCOMPARE(dlg.FileName(), proposed);
     }
 
     // Devices that report no margins of their own (PDF) still get 10 mm all
