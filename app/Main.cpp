@@ -250,6 +250,19 @@ void TTermMain::BuildChannel(int ch) {
     c.PortCombo = MakeCombo(s, Twin("PortCombo", ch), 6, 20, 60,
                             {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"});
     SetHint(c.PortCombo, "select the desired\rComPort (1..8)", "select the desired ComPort (1..8)");
+    {
+        // Locked while connected, yet the port in use must stay legible: its
+        // text is dimmed a third of the way to the face, not near to it.
+        QPalette pal = c.PortCombo->palette();
+        const QColor text = pal.color(QPalette::Active, QPalette::ButtonText);
+        const QColor face = pal.color(QPalette::Disabled, QPalette::Button);
+        const QColor muted((2 * text.red() + face.red()) / 3, (2 * text.green() + face.green()) / 3,
+                           (2 * text.blue() + face.blue()) / 3);
+        for (const QPalette::ColorRole role :
+             {QPalette::ButtonText, QPalette::Text, QPalette::WindowText})
+            pal.setColor(QPalette::Disabled, role, muted);
+        c.PortCombo->setPalette(pal);
+    }
     c.LEDcon = MakeLamp(s, Twin("LEDcon", ch), 66, 19, 25, 25, "", 11, bvLowered, clLime);
 
     c.BaudCombo =

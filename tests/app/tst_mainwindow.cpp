@@ -303,6 +303,18 @@ void TstMainWindow::everyControlShowsItsWholeText() {
     for (const QString& c : cut)
         qWarning("cut: %s", qPrintable(c));
     QVERIFY(cut.isEmpty());
+
+    // While connected the port list is locked but its port stays legible.
+    QComboBox* port = h.Ch(0).PortCombo;
+    port->setCurrentIndex(6);
+    port->setEnabled(false);
+    const QImage img = port->grab().toImage();
+    int darkest = 255;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 4; x < img.width() / 2; ++x)
+            darkest = std::min(darkest, qGray(img.pixel(x, y)));
+    const int back = qGray(port->palette().color(QPalette::Disabled, QPalette::Button).rgb());
+    QVERIFY2(back - darkest >= 110, qPrintable(QString("text %1 on %2").arg(darkest).arg(back)));
 }
 
 void TstMainWindow::aboutBoxDrawsItsBevelledPanel() {
