@@ -274,7 +274,7 @@ private slots:
         const QByteArray home = "^[[" + QByteArray::number(top + 1) + ";1H";
         const QByteArray last = "^[[25;1H";
         const QList<QByteArray> steps = {
-            home + "^[[44mA",                // column 0 takes a blue background
+            home + "^[[44mA^[[0m",           // column 0 takes a blue background
             "^[[41m",                        // margins follow the current background
             home + "^[[42mB^[[0m",           // and back to black
             home + "^[[1;33;45mCDE",         // a run in the middle of the row
@@ -283,6 +283,7 @@ private slots:
             "^[[0m" + home + "\xDB\xB3\xC5", // blocks and line drawing
             "^[[43m",                        // margins again, nothing stored
         };
+        Feed(*v, " "); // past the full repaint that follows a clear
         QImage before = Painted(*v);
         for (const QByteArray& step : steps) {
             v->TakeInvalidations();
