@@ -6,10 +6,36 @@
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QStyle>
 
 namespace {
+// A panel with a lowered outer and a raised inner bevel, one pixel each: the
+// outer ring is shadowed above and left, the inner one lit there.
+class TBevelPanel : public QFrame {
+public:
+    using QFrame::QFrame;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        const QPalette& pal = palette();
+        const QColor light = pal.color(QPalette::Light);
+        const QColor dark = pal.color(QPalette::Dark);
+        const auto ring = [&p](QRect r, const QColor& topLeft, const QColor& bottomRight) {
+            p.setPen(topLeft);
+            p.drawLine(r.topLeft(), r.topRight());
+            p.drawLine(r.topLeft(), r.bottomLeft());
+            p.setPen(bottomRight);
+            p.drawLine(r.bottomLeft(), r.bottomRight());
+            p.drawLine(r.topRight(), r.bottomRight());
+        };
+        ring(rect(), dark, light);
+        ring(rect().adjusted(1, 1, -1, -1), light, dark);
+    }
+};
+
 QLabel* Text(QWidget* parent, const char* name, const QString& text, int x, int y, int px = 0) {
     auto* l = new QLabel(text, parent);
     l->setObjectName(name);
@@ -29,10 +55,9 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     setWindowTitle("Varnex Zelmar Info");
     setFont(AppFonts::SansSerif11());
     setFixedSize(298, 254);
-    auto* panel = new QFrame(this);
+    auto* panel = new TBevelPanel(this);
     panel->setObjectName("Panel1");
-    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    panel->setLineWidth(2);
+    panel->setContentsMargins(2, 2, 2, 2);
     panel->setGeometry(8, 8, 281, 203);
     auto* icon = new QLabel(panel);
     icon->setObjectName("ProgramIcon");

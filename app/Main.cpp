@@ -48,6 +48,14 @@ void SetHint(QWidget* w, const QString& shortPart, const QString& longPart) {
     w->setProperty("hint", shortPart + "|" + longPart);
 }
 
+// A hint on one line: its line breaks become spaces.
+QString StatusHint(QString hint) {
+    hint.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    hint.replace(QChar(13), QChar(' '));
+    hint.replace(QChar(10), QChar(' '));
+    return hint;
+}
+
 template <class W> W* Make(QWidget* parent, const char* name, int x, int y, int w, int h) {
     auto* widget = new W(parent);
     widget->setObjectName(name);
@@ -240,13 +248,26 @@ void TTermMain::BuildChannel(int ch) {
     MakeLabel(s, labelBase + 7, "level", 264, 48);
     MakeLabel(s, labelBase + 8, "level", ch == 0 ? 320 : 322, 48);
 
-    c.PortCombo = MakeCombo(s, Twin("PortCombo", ch), 6, 20, 59,
+    c.PortCombo = MakeCombo(s, Twin("PortCombo", ch), 6, 20, 60,
                             {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"});
     SetHint(c.PortCombo, "select the desired\rComPort (1..8)", "select the desired ComPort (1..8)");
+    {
+        // Locked while connected, yet the port in use must stay legible: its
+        // text is dimmed a third of the way to the face, not near to it.
+        QPalette pal = c.PortCombo->palette();
+        const QColor text = pal.color(QPalette::Active, QPalette::ButtonText);
+        const QColor face = pal.color(QPalette::Disabled, QPalette::Button);
+        const QColor muted((2 * text.red() + face.red()) / 3, (2 * text.green() + face.green()) / 3,
+                           (2 * text.blue() + face.blue()) / 3);
+        for (const QPalette::ColorRole role :
+             {QPalette::ButtonText, QPalette::Text, QPalette::WindowText})
+            pal.setColor(QPalette::Disabled, role, muted);
+        c.PortCombo->setPalette(pal);
+    }
     c.LEDcon = MakeLamp(s, Twin("LEDcon", ch), 66, 19, 25, 25, "", 11, bvLowered, clLime);
 
     c.BaudCombo =
-        MakeCombo(s, Twin("BaudCombo", ch), 106, 20, 71,
+        MakeCombo(s, Twin("BaudCombo", ch), 106, 20, 80,
                   {"110Bd", "300Bd", "600Bd", "1200Bd", "2400Bd", "4800Bd", "9600Bd", "14400Bd",
                    "19200Bd", "38400Bd", "56000Nd", "57600Bd", "115200Bd", "256000Bd"});
     c.BaudCombo->setMaxVisibleItems(14);
@@ -270,7 +291,7 @@ void TTermMain::BuildChannel(int ch) {
                               {"none", "odd", "even", "mark", "space"});
     SetHint(c.ParityCombo, "select the\rparity type", "select the parity type");
     c.StopBitCombo =
-        MakeCombo(s, Twin("StopBitCombo", ch), 188, 64, 61, {"1 Bit", "1.5 Bits", "2 Bits"});
+        MakeCombo(s, Twin("StopBitCombo", ch), 188, 64, 65, {"1 Bit", "1.5 Bits", "2 Bits"});
     SetHint(c.StopBitCombo, "select the\rstopp bit count", "select the stopp bit count");
     c.RTSbtn = MakeToggle(s, Twin("RTSbtn", ch), "RTS", 260, 64, 51, 23);
     SetHint(c.RTSbtn, "switch the\rRTS line", "switch the RTS line");
@@ -364,6 +385,7 @@ void TTermMain::BuildChannel(int ch) {
     TEmulVT* emul = c.EmulVT;
     c.View->FeedAnsi = [emul](std::uint8_t b) { emul->FeedChar(static_cast<char>(b)); };
     c.View->ClearAnsi = [emul] { emul->ClearView(); };
+    c.View->ResetAnsi = [emul] { emul->ResetTerminal(); };
     c.View->SendByte = [this, ch](std::uint8_t b) { SerForm->SendByte(ch, b); };
     c.View->SetBreak = [this, ch](bool on) { SerForm->SetBreak(ch, on); };
 
@@ -646,7 +668,10 @@ void TTermMain::SetOuterWidth(int width) {
     // Border is fixed: the size changes only here. The widths are outer widths
     // of a window with 4-pixel borders; window managers draw frames of their
     // own, so the client area is sized to what those widths left inside.
-    const int clientWidth = width - 2 * kAssumedBorder;
+    // At either width channel 1's panel, with its scroll bars and the ">>"
+    // button, stays whole in view.
+    const int clientWidth =
+        std::max(width - 2 * kAssumedBorder, Ch[0].Panel->geometry().right() + 1);
     const int height = menuBar()->sizeHint().height() + kClientHeight;
     setFixedSize(clientWidth, height);
 }
@@ -699,8 +724,9 @@ bool TTermMain::eventFilter(QObject* watched, QEvent* e) {
         auto* w = qobject_cast<QWidget*>(watched);
         if (w && w->window() == this) {
             if (!HintsOn) return true; // no tooltip, no status text
-            // The tooltip is the hint's short part.
-            if (!w->toolTip().isEmpty()) StatusPanels[0]->setText(w->toolTip());
+            // The tooltip is the hint's short part; the one-line status panel
+            // shows its lines side by side.
+            if (!w->toolTip().isEmpty()) StatusPanels[0]->setText(StatusHint(w->toolTip()));
         }
     }
     return QMainWindow::eventFilter(watched, e);

@@ -26,7 +26,7 @@ constexpr const char* kLogName = "EMULVT.LOG";
 
 const QColor kPalette[16] = {{0, 0, 0},     {168, 0, 0},    {0, 168, 0},    {168, 168, 0},
                              {0, 0, 168},   {168, 0, 168},  {0, 112, 216},  {200, 200, 200},
-                             {84, 84, 84},  {84, 84, 212},  {84, 255, 84},  {255, 255, 84},
+                             {84, 84, 84},  {255, 84, 84},  {84, 255, 84},  {255, 255, 84},
                              {84, 84, 255}, {255, 84, 255}, {84, 255, 255}, {255, 255, 255}};
 const QColor kMonoGrey{127, 127, 127};
 const QColor kMonoWhite{255, 255, 255};
@@ -101,6 +101,10 @@ void TCustomEmulVT::FeedChar(char ch) {
 
 void TCustomEmulVT::ClearView() {
     FScreen.ClearAll();
+}
+
+void TCustomEmulVT::ResetTerminal() {
+    FScreen.ResetTerminal();
 }
 
 void TCustomEmulVT::SetFontSize(int points) {
@@ -203,13 +207,17 @@ int TCustomEmulVT::RowAtY(int y) const {
 void TCustomEmulVT::FlushChanges() {
     const emulvt::TChangedArea& a = FScreen.ChangedArea();
     const int tl = FTextLeading;
+    const int margin = MarginColour();
     if (FScreen.AllChanged()) {
         Invalidate(rect());
-    } else if (!a.Empty()) {
+    } else {
+        // The margins are painted in the current background.
+        if (margin != FFlushedMargin) InvalidateMargins();
         // Changed rows above the window are not visible.
         const int top = std::max(a.Top, FViewTop);
-        if (top <= a.Bottom) {
-            const int l = ColumnX(a.Left) + kLeftMargin;
+        if (!a.Empty() && top <= a.Bottom) {
+            // Column 0's background also covers the left margin.
+            const int l = a.Left == 0 ? 0 : ColumnX(a.Left) + kLeftMargin;
             const int t = RowY(top - FViewTop) + kTopMargin + tl;
             const int r = ColumnX(a.Right + 1) + kLeftMargin;
             const int b = RowY(a.Bottom + 1 - FViewTop) + kTopMargin + tl;
@@ -222,7 +230,33 @@ void TCustomEmulVT::FlushChanges() {
         const int t = RowY(row) + kTopMargin;
         Invalidate(QRect(l, t, FCharWidth, RowY(row + 1) + kTopMargin - t));
     }
+    FFlushedMargin = margin;
     FScreen.ResetChanges();
+}
+
+int TCustomEmulVT::MarginColour() const {
+    return FMonoChrome ? -1 : FScreen.CurAttr() >> 4;
+}
+
+void TCustomEmulVT::InvalidateMargins() {
+    const int w = width();
+    const int h = height();
+    // Above the first row, with the first row's leading.
+    Invalidate(QRect(0, 0, w, FTextLeading + kTopMargin + 1));
+    // Right of the last column.
+    const int right = ColumnX(FScreen.Cols()) + kLeftMargin;
+    if (right < w) Invalidate(QRect(right, 0, w - right, h));
+    // Below the last row drawn; a row that does not fit whole is margin too,
+    // from the top of its text, which is inside the row above's background.
+    int bottom = RowY(FScreen.Rows() - FViewTop) + kTopMargin;
+    for (int r = FViewTop; r < FScreen.Rows(); ++r) {
+        const int y = RowY(r - FViewTop) + kTopMargin;
+        if (y + FLineHeight > h - kTopMargin) {
+            bottom = y;
+            break;
+        }
+    }
+    if (bottom < h) Invalidate(QRect(0, bottom, w, h - bottom));
 }
 
 void TCustomEmulVT::Invalidate(const QRect& r) {
@@ -306,19 +340,29 @@ const QImage& TCustomEmulVT::Glyph(int colour, std::uint8_t ch) {
     FGlyphBytes += bytes;
     QImage& tile = FGlyphs[std::size_t(colour) * 256 + ch];
 
-    // The cell's box starts TextLeading below the glyph's top; the glyph is
-    // widened or narrowed to the cell so box drawing and blocks join up.
+    // The font's whole line, ascent and descent, is fitted to the cell: marks
+    // above capitals stay inside it, and box drawing and blocks, which span
+    // the line, join up with their neighbours.
     tile = QImage(FCharWidth, FLineHeight, QImage::Format_ARGB32_Premultiplied);
     tile.fill(Qt::transparent);
     {
         QPainter p(&tile);
-        const QFont f = DrawFont();
+        QFont f = DrawFont();
+        // Line drawing and blocks (B0..DF) are drawn with hard edges and a
+        // little past the cell on every side, so that neighbours meet without
+        // a faint seam and thin lines stay one crisp pixel wide.
+        const bool joins = ch >= 0xB0 && ch <= 0xDF;
+        if (joins) f.setStyleStrategy(QFont::NoAntialias);
         p.setFont(f);
         p.setPen(kPalette[colour]);
         const QFontMetricsF fm(f);
         const qreal advance = fm.horizontalAdvance(QLatin1Char('M'));
-        p.translate(0, -FTextLeading);
-        if (advance > 0) p.scale(FCharWidth / advance, 1.0);
+        const qreal line = fm.ascent() + fm.descent();
+        const qreal over = joins ? 0.5 : 0.0;
+        if (advance > 0 && line > 0) {
+            p.translate(-over, -over);
+            p.scale((FCharWidth + 2 * over) / advance, (FLineHeight + 2 * over) / line);
+        }
         const char32_t cp = emulvt::Cp437ToUnicode(ch);
         p.drawText(QPointF(0, fm.ascent()), QString::fromUcs4(&cp, 1));
     }

@@ -55,6 +55,9 @@ public:
     // ---- what the application calls
     void FeedChar(char ch);
     void ClearView();
+    // Back to the interpreter state of a new view with a blank screen, so a
+    // history replayed after it shows what it showed when it first arrived.
+    void ResetTerminal();
     // The font-size menu items: 12 (regular, 12 x 16 cells) or 9 points
     // (bold, 6 x 12 cells); any other value counts as 12. Repaints at once.
     void SetFontSize(int points);
@@ -148,6 +151,8 @@ private:
     void Paint(const QRect& update);
     void PaintRun(class QPainter& p, const emulvt::TLine& line, int a, int b, int top, int bottom);
     void Invalidate(const QRect& r);
+    int MarginColour() const; // palette index of the margins, -1 in monochrome
+    void InvalidateMargins();
     void LayoutScrollBar();
     void ScrollTo(int value);
     void TakeFontMetrics();
@@ -187,6 +192,7 @@ private:
     std::size_t FGlyphBytes = 0;              // bounded: huge cells must not fill the memory
     std::array<std::int8_t, 256> FGlyphInk{}; // -1 unknown, 0 blank, 1 has ink
     std::vector<QRect> FInvalidations;
+    int FFlushedMargin = 0; // margin colour as of the last repaint request
 };
 
 // The published form; all behaviour lives in TCustomEmulVT.

@@ -128,6 +128,21 @@ void TScreen::ClearAll() {
     FAllChanged = true;
 }
 
+void TScreen::ResetTerminal() {
+    FCurAttr = kNormalAttr;
+    FHighBitOn = FReverseOn = FAutoWrap = false;
+    FSavedRow = FSavedCol = -1;
+    FRegionTop = 0;
+    FRegionBottom = FRows - 1;
+    FInSequence = false;
+    FSeqLen = 0;
+    FRawCount = 0;
+    FXlatTable = &NormalXlatTable();
+    FRecvXlat = FXlatDefault;
+    UpdateFastPath();
+    ClearAll();
+}
+
 void TScreen::EraseToLineEnd() {
     TLine& line = *FLines[FCurRow];
     for (int c = FCurCol; c < FCols; ++c) {

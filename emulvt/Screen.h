@@ -118,6 +118,11 @@ public:
     void InsertBlankCells(int n);
     void RemoveCells(int n);
     void ResizeRows(int n); // clamped to 1..kMaxRows
+    // The state of a new buffer, for replaying a history from its start: blank
+    // screen, cursor home, attribute 7, no saved cursor, whole-screen region,
+    // modes off, no sequence or counted bytes pending, normal table. The size
+    // and the owner's settings (AutoLF, AutoCR, the translation default) stay.
+    void ResetTerminal();
 
     // ---- interpreter
     void ProcessByte(std::uint8_t b) {

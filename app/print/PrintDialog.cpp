@@ -1,12 +1,22 @@
 #include "PrintDialog.h"
 
 #include <QAbstractPrintDialog>
+#include <QFileInfo>
 #include <QPageRanges>
 #include <QPrintDialog>
+#include <QPrinterInfo>
 
 TSystemPrintDialog::TSystemPrintDialog(QWidget* parent) : FParent(parent) {}
 
 bool TSystemPrintDialog::Execute() {
+    if (!FProposed.isEmpty()) {
+        if (QPrinterInfo::availablePrinterNames().isEmpty() || !FPrinter.outputFileName().isEmpty())
+            FPrinter.setOutputFileName(FProposed);
+        // The dialog names its file after the document when the user turns
+        // from a printer to a file.
+        FPrinter.setDocName(QFileInfo(FProposed).completeBaseName());
+        FProposed.clear();
+    }
     QPrintDialog dlg(&FPrinter, FParent);
     dlg.setObjectName("PrintDialog");
     dlg.setOption(QAbstractPrintDialog::PrintToFile, true);
@@ -37,7 +47,10 @@ bool TFakePrintDialog::Execute() {
     ++FShown;
     if (!FAnswer) return false;
     FChosenToFile = FToFile;
+    const QString file = FFile.isEmpty() ? FProposed : FFile;
+    FChosenFile = FToFile ? file : QString();
+    FProposed.clear();
     // Like the real dialog, print-to-file points the printer at the file.
-    if (!FOther) FOwn->setOutputFileName(FToFile ? FFile : FPrinterOutput);
+    if (!FOther) FOwn->setOutputFileName(FToFile ? file : FPrinterOutput);
     return true;
 }

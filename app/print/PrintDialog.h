@@ -19,6 +19,8 @@ public:
     virtual bool PrintToFile() const = 0;
     virtual QString FileName() const = 0;
     virtual QPrinter& Printer() = 0;
+    // The output file the next Execute offers in its file field (empty: none).
+    virtual void ProposeFileName(const QString& path) = 0;
 };
 
 // The platform's print dialog over a QPrinter. Printing to a file (PDF) is
@@ -30,20 +32,25 @@ public:
     bool PrintToFile() const override;
     QString FileName() const override;
     QPrinter& Printer() override { return FPrinter; }
+    // Filled in when the output goes to a file anyway: no printer is
+    // installed, or the last job went to a file. A printer stays chosen.
+    void ProposeFileName(const QString& path) override { FProposed = path; }
 
 private:
     QWidget* FParent;
     QPrinter FPrinter{QPrinter::HighResolution};
+    QString FProposed;
 };
 
 // Answers like a user would, for tests: OK or cancel, with or without
-// print-to-file. Without print-to-file its printer writes the pages to
-// printerOutput (a PDF file standing in for paper), unless a printer of the
-// test's own is given.
+// print-to-file, keeping the proposed file name or typing another. Without
+// print-to-file its printer writes the pages to printerOutput (a PDF file
+// standing in for paper), unless a printer of the test's own is given.
 class TFakePrintDialog : public TPrintDialog {
 public:
     explicit TFakePrintDialog(const QString& printerOutput);
     void SetAnswer(bool ok) { FAnswer = ok; }
+    // An empty file keeps the name the dialog proposed.
     void SetPrintToFile(bool toFile, const QString& file = {}) {
         FToFile = toFile;
         FFile = file;
@@ -53,8 +60,10 @@ public:
 
     bool Execute() override;
     bool PrintToFile() const override { return FChosenToFile; }
-    QString FileName() const override { return FChosenToFile ? FFile : QString(); }
+    QString FileName() const override { return FChosenFile; }
     QPrinter& Printer() override { return FOther ? *FOther : *FOwn; }
+    void ProposeFileName(const QString& path) override { FProposed = path; }
+    QString Proposed() const { return FProposed; }
 
 private:
     QString FPrinterOutput;
@@ -64,5 +73,7 @@ private:
     bool FToFile = false;
     bool FChosenToFile = false;
     QString FFile;
+    QString FProposed;
+    QString FChosenFile;
     int FShown = 0;
 };

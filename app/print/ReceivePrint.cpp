@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 
@@ -28,12 +29,22 @@ struct TBusy {
     throw std::runtime_error(message.toStdString());
 }
 
-// Output starts at the top-left corner of what the printer can print: the
-// margins are the printer's smallest.
+// Output starts at the top-left corner of what the printer can print, but
+// never nearer the paper's edge than 10 mm: a PDF file reports no margins of
+// its own. Wider margins, the printer's or chosen in the dialog, are kept.
 void UsePrintableArea(QPrinter& printer) {
+    // 10 mm in whole points, rounded up: devices place margins by points.
+    constexpr qreal kLeast = 29.0;
     printer.setFullPage(false);
-    const QPageLayout layout = printer.pageLayout();
-    printer.setPageMargins(layout.minimumMargins(), layout.units());
+    QPageLayout layout = printer.pageLayout();
+    layout.setUnits(QPageLayout::Point);
+    const QMarginsF now = layout.margins();
+    const QMarginsF least = layout.minimumMargins();
+    const auto side = [](qreal a, qreal b) { return std::max({a, b, kLeast}); };
+    printer.setPageMargins(QMarginsF(side(now.left(), least.left()), side(now.top(), least.top()),
+                                     side(now.right(), least.right()),
+                                     side(now.bottom(), least.bottom())),
+                           QPageLayout::Point);
 }
 
 void CheckPrinter(QPrinter& printer) {
@@ -132,7 +143,11 @@ void PrintPicture(const QImage& picture, QPrinter& printer) {
     platform::MessageBeep(0xFFFF);
 }
 
-TPrintResult PrintAnsi(const TPrintRequest& rq, TPrintDialog& dialog) {
+bool IsBitmapName(const QString& file) {
+    return file.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive);
+}
+
+TPrintResult PrintAnsi(const TPrintRequest& rq, TPrintDialog& dialog, const QString& proposed) {
     // What the dialog covered is drawn again, and whatever the ports have
     // delivered meanwhile is in the picture.
     QCoreApplication::processEvents();
@@ -141,10 +156,15 @@ TPrintResult PrintAnsi(const TPrintRequest& rq, TPrintDialog& dialog) {
     if (picture.isNull()) Fail("The terminal view gave no picture to print.");
     TPrintResult r;
     if (dialog.PrintToFile()) {
-        r.File = NextBitmapName(rq.Directory, rq.Channel);
-        SaveBitmap(picture, r.File);
-        r.Outcome = poBitmapSaved;
-        return r;
+        // The file named in the dialog is the one written: a BMP picture by
+        // its name (or the proposed one, which may have run out of numbers),
+        // otherwise the printer's PDF with the picture on a landscape page.
+        r.File = dialog.FileName().isEmpty() ? proposed : dialog.FileName();
+        if (IsBitmapName(r.File) || r.File == proposed) {
+            SaveBitmap(picture, r.File);
+            r.Outcome = poBitmapSaved;
+            return r;
+        }
     }
     PrintPicture(picture, dialog.Printer());
     r.Outcome = poPicturePrinted;
@@ -183,7 +203,17 @@ TPrintResult PrintReceiveView(const TPrintRequest& rq) {
     if (!ansi && rq.Lines.empty()) return {};
     if (!rq.Dialog) Fail("No print dialog is available.");
     TBusy busy;
+    QString proposed;
+    if (ansi) {
+        proposed = NextBitmapName(rq.Directory, rq.Channel);
+        rq.Dialog->ProposeFileName(proposed);
+    } else if (IsBitmapName(rq.Dialog->FileName())) {
+        // A text job offers the last picture's file name as a PDF.
+        QString pdf = rq.Dialog->FileName();
+        pdf.chop(4);
+        rq.Dialog->ProposeFileName(pdf + ".pdf");
+    }
     if (!rq.Dialog->Execute()) return {poCancelled, 0, {}, {}};
-    if (ansi) return PrintAnsi(rq, *rq.Dialog);
+    if (ansi) return PrintAnsi(rq, *rq.Dialog, proposed);
     return PrintText(rq, rq.Dialog->Printer());
 }

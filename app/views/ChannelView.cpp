@@ -86,7 +86,14 @@ void TChannelView::SetMode(std::uint8_t mode) {
         if (ShowOutPutList) ShowOutPutList(false);
     }
     FOutPutList.Clear();
-    if (ansi && ClearAnsi) ClearAnsi();
+    if (ansi) {
+        // The history must look as it did when it arrived, not as it looks
+        // after whatever state the last bytes left the interpreter in.
+        if (ResetAnsi)
+            ResetAnsi();
+        else if (ClearAnsi)
+            ClearAnsi();
+    }
     FInputList.Clear();
     {
         // Resumed editor first, then the receive view.
@@ -126,6 +133,10 @@ void TChannelView::InputListKeyDown(std::uint16_t key, TShiftState shift) {
 
 void TChannelView::InputListKeyPress(char32_t ch) {
     RunTxActions(FKeys.KeyPress(ch));
+}
+
+void TChannelView::InputListComposed(char32_t ch, TShiftState shift) {
+    RunTxActions(FKeys.ComposedChar(ch, shift));
 }
 
 void TChannelView::RunTxActions(const TTxActions& actions) {

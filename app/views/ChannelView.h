@@ -49,6 +49,7 @@ public:
     // ---- transmit editor keys
     void InputListKeyDown(std::uint16_t key, TShiftState shift);
     void InputListKeyPress(char32_t ch);
+    void InputListComposed(char32_t ch, TShiftState shift); // from an input method
     const TTxKeys& Keys() const { return FKeys; }
     void RunTxActions(const TTxActions& actions);
 
@@ -61,6 +62,9 @@ public:
     // ---- hooks set by the window (each may stay empty)
     std::function<void(std::uint8_t)> FeedAnsi; // a byte for the terminal view
     std::function<void()> ClearAnsi;            // ClearView of the terminal view
+    // Blank the terminal view and put its interpreter back to its state when
+    // new, before a mode switch replays the history; ClearAnsi when not set.
+    std::function<void()> ResetAnsi;
     std::function<void(bool)> ShowOutPutList;   // true: memo over terminal view
     std::function<void()> FocusInputList;       // focus the editor if it is enabled
     std::function<void(std::uint8_t)> SendByte; // the serial module's send; may throw

@@ -446,7 +446,40 @@ bool TTxEditor::event(QEvent* e) {
     return TMemoView::event(e);
 }
 
+void TTxEditor::TrackModifiers(const QKeyEvent& e, bool press) {
+    Qt::KeyboardModifiers key;
+    switch (e.key()) {
+    case Qt::Key_Control:
+        key = Qt::ControlModifier;
+        break;
+    case Qt::Key_Shift:
+        key = Qt::ShiftModifier;
+        break;
+    case Qt::Key_Alt:
+        key = Qt::AltModifier;
+        break;
+    case Qt::Key_Meta:
+        key = Qt::MetaModifier;
+        break;
+    default:
+        break;
+    }
+    // A modifier's own event may report the state from before it.
+    FHeld = press ? e.modifiers() | key : e.modifiers() & ~key;
+}
+
+void TTxEditor::keyReleaseEvent(QKeyEvent* e) {
+    TrackModifiers(*e, false);
+    TMemoView::keyReleaseEvent(e);
+}
+
+void TTxEditor::focusInEvent(QFocusEvent* e) {
+    FHeld = QGuiApplication::queryKeyboardModifiers();
+    TMemoView::focusInEvent(e);
+}
+
 void TTxEditor::keyPressEvent(QKeyEvent* e) {
+    TrackModifiers(*e, true);
     const TKeyStroke ks = TranslateKey(*e);
     // Sending may let window messages run; the editor may go away meanwhile.
     QPointer<TTxEditor> self(this);
@@ -472,10 +505,18 @@ void TTxEditor::RaiseKeyPress(char32_t ch) {
 void TTxEditor::inputMethodEvent(QInputMethodEvent* e) {
     // Composed text (compose key, input methods) arrives as typed characters;
     // the pre-edit text is never shown.
+    // The keystroke that completed it went to the input method, not here: its
+    // modifiers are the ones held now, whatever the last key-down had.
     QPointer<TTxEditor> self(this);
+    const TShiftState shift = ShiftStateOf(FHeld, QGuiApplication::mouseButtons());
     for (const char32_t c : e->commitString().toUcs4()) {
         if (!self) return;
-        RaiseKeyPress(c);
+        platform::Guarded([&] {
+            if (OnComposed)
+                OnComposed(this, c, shift);
+            else if (OnKeyPress)
+                OnKeyPress(this, c);
+        });
     }
     e->accept();
 }
@@ -499,6 +540,9 @@ void AttachChannelViews(TChannelView& channel, TMemoView* outPutList, TTxEditor*
     };
     inputList->OnKeyPress = [&channel](TTxEditor* sender, char32_t ch) {
         if (sender->Model()) channel.InputListKeyPress(ch);
+    };
+    inputList->OnComposed = [&channel](TTxEditor* sender, char32_t ch, TShiftState shift) {
+        if (sender->Model()) channel.InputListComposed(ch, shift);
     };
     QPointer<TMemoView> out(outPutList);
     QPointer<QWidget> ansi(ansiView);

@@ -91,15 +91,25 @@ public:
     // Key-down and character events, in the terms of the key logic.
     std::function<void(TTxEditor* sender, std::uint16_t key, TShiftState shift)> OnKeyDown;
     std::function<void(TTxEditor* sender, char32_t ch)> OnKeyPress;
+    // A character committed by an input method, with the modifiers held as it
+    // was composed (it has no key-down of its own).
+    std::function<void(TTxEditor* sender, char32_t ch, TShiftState shift)> OnComposed;
 
 protected:
     bool event(QEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     void inputMethodEvent(QInputMethodEvent* e) override;
+    void keyReleaseEvent(QKeyEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
     void changeEvent(QEvent* e) override;
 
 private:
     void RaiseKeyPress(char32_t ch);
+    void TrackModifiers(const QKeyEvent& e, bool press);
+
+    // Modifiers held, as this editor's own key events tell: the keys an input
+    // method takes never arrive here, the modifier releases do.
+    Qt::KeyboardModifiers FHeld;
 };
 
 // Wires a channel to its widgets: the models, the editor's keys into the key

@@ -68,3 +68,8 @@ TTxActions TTxKeys::KeyPress(char32_t ch) {
     SendOne(a, static_cast<std::uint8_t>(code));
     return a;
 }
+
+TTxActions TTxKeys::ComposedChar(char32_t ch, TShiftState shift) {
+    FLastShift = shift;
+    return KeyPress(ch);
+}

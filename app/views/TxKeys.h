@@ -82,6 +82,10 @@ public:
     // A character was typed (after its key-down). It is sent as its
     // Windows-1252 byte; a character without one is refused.
     TTxActions KeyPress(char32_t ch);
+    // A character composed by an input method (dead key, compose key): it
+    // comes without a key-down of its own, so it carries the modifiers of the
+    // keystroke that completed it, not those of the key before.
+    TTxActions ComposedChar(char32_t ch, TShiftState shift);
 
     TShiftState LastShift() const { return FLastShift; }
     bool HexPending() const { return FHexPending; }

@@ -353,6 +353,34 @@ TEST(Equivalence, ByteAtATimeProcessTextAndTheGeneralPathGiveTheSameScreen) {
     }
 }
 
+// A history replayed after ResetTerminal gives the screen a new buffer gives,
+// whatever state the bytes before left behind; the owner's settings stay.
+TEST(Equivalence, ReplayAfterResetTerminalIsAFreshStart) {
+    TDebugCapture debug;
+    std::mt19937 rng(11);
+    for (int round = 0; round < 20; ++round) {
+        const std::string before = RandomStream(rng, 3000) + E("^[[1;2I^[(0^[[41m^[[");
+        const std::string history = RandomStream(rng, 3000);
+        TScreen used, fresh;
+        for (TScreen* s : {&used, &fresh}) {
+            s->SetAutoLF(round % 2);
+            s->SetXlatDefault(round % 3 == 0);
+            s->SetRecvXlat(round % 3 == 0);
+        }
+        used.ProcessText(before);
+        used.ResetTerminal();
+        EXPECT_TRUE(used.AllChanged());
+        used.ProcessText(history);
+        fresh.ProcessText(history);
+        ExpectSameScreen(used, fresh);
+        EXPECT_EQ(used.RecvXlat(), fresh.RecvXlat());
+        EXPECT_EQ(used.XlatTable(), fresh.XlatTable());
+        EXPECT_EQ(used.SavedRow(), fresh.SavedRow());
+        EXPECT_EQ(used.AutoLF(), fresh.AutoLF());
+        platform::TakeBeeps();
+    }
+}
+
 // ---- rxview's ANSI output formats, byte for byte: other tools compare
 // against them.
 struct TRun {

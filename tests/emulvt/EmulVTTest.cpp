@@ -103,15 +103,17 @@ private slots:
         };
         QVERIFY(whole(Invalidated(*v, "", 'x'))); // but the next byte repaints everything
         Painted(*v);
-        const int tl = v->TextLeading(); // the cell (0,0) and the cursor's cell (0,1)
+        // The cell (0,0) with the left margin its background covers, and the
+        // cursor's cell (0,1).
+        const int tl = v->TextLeading();
         QCOMPARE(Invalidated(*v, "^[[H", 'A'),
-                 (std::vector<QRect>{QRect(6, 4 + tl, 12, 16), QRect(18, 4, 12, 16)}));
+                 (std::vector<QRect>{QRect(0, 4 + tl, 18, 16), QRect(18, 4, 12, 16)}));
         QVERIFY(whole(Invalidated(*v, "^[[25;1H", '\n')));
         v->ScrollBar()->setValue(7);
         QCOMPARE(v->ViewTop(), 7);
         QVERIFY(Invalidated(*v, "^[[2;1H", 'A').empty()); // row 1 lies above the window
         QCOMPARE(Invalidated(*v, "^[[9;1H", 'B'),         // row 8 is window row 1
-                 (std::vector<QRect>{QRect(6, 20 + tl, 12, 16), QRect(18, 20, 12, 16)}));
+                 (std::vector<QRect>{QRect(0, 20 + tl, 18, 16), QRect(18, 20, 12, 16)}));
     }
 
     void eighteenRowsFitAndTheScrollBarReachesTheRest() {
@@ -190,6 +192,121 @@ private slots:
         QCOMPARE(At(img, CellCentre(*v, 0, 0)), back); // the blank
         QCOMPARE(At(img, CellCentre(*v, 0, 1)), text); // the full block
         QCOMPARE(At(img, {300, 1}), mono ? QColor(255, 255, 255) : QColor(0, 0, 0)); // margin
+    }
+
+    void brightRedIsRed() {
+        // The palette runs black, red, green, yellow, blue, magenta, cyan, white.
+        QCOMPARE(TEmulVT::Palette(9), QColor(255, 84, 84));
+        QCOMPARE(TEmulVT::Palette(6), QColor(0, 112, 216)); // the dark cyan stays as it is
+        auto v = ShownView();
+        Feed(*v, E("^[[1;31m\xDB^[[0m"));
+        QCOMPARE(At(Painted(*v), CellCentre(*v, 0, 0)), QColor(255, 84, 84));
+    }
+
+    // Every glyph keeps its whole shape in its cell: no two different code page
+    // 437 characters may look alike, at either font size.
+    void everyGlyphIsWholeAndDistinct_data() {
+        QTest::addColumn<int>("points");
+        QTest::newRow("12 pt") << 12;
+        QTest::newRow("9 pt") << 9;
+    }
+    void everyGlyphIsWholeAndDistinct() {
+        QFETCH(int, points);
+        auto v = ShownView(points);
+        for (int b = 0; b < 256; ++b) {
+            emulvt::TLine& line = v->Screen().RowAt(b / 16);
+            line.Chars[b % 16] = std::uint8_t(b);
+        }
+        const QImage img = Painted(*v);
+        const auto cell = [&](int b) {
+            return img.copy(v->ColumnX(b % 16) + 6, v->RowY(b / 16) + 4 + v->TextLeading(),
+                            v->CharWidth(), v->LineHeight());
+        };
+        // The same picture by design: the blanks.
+        const auto sameByDesign = [](int a, int b) {
+            const auto blank = [](int x) { return x == 0x00 || x == 0x20 || x == 0xFF; };
+            return blank(a) && blank(b);
+        };
+        QStringList alike;
+        std::vector<QImage> cells;
+        for (int b = 0; b < 256; ++b)
+            cells.push_back(cell(b));
+        for (int a = 0; a < 256; ++a)
+            for (int b = a + 1; b < 256; ++b)
+                if (cells[a] == cells[b] && !sameByDesign(a, b))
+                    alike << QString::asprintf("%02X=%02X", a, b);
+        QVERIFY2(alike.isEmpty(), qPrintable(alike.join(' ')));
+
+        // Line drawing and blocks join between rows: a column of full blocks
+        // and one of vertical lines carry ink on every pixel row.
+        for (int r = 0; r < 6; ++r) {
+            v->Screen().RowAt(r).Chars[20] = 0xDB;
+            v->Screen().RowAt(r).Chars[22] = 0xB3;
+            v->Screen().RowAt(r).Chars[24] = 0xBA;
+        }
+        const QImage joined = Painted(*v);
+        for (const int col : {20, 22, 24})
+            for (int y = v->RowY(0) + 4 + v->TextLeading(); y < v->RowY(6) + 4 + v->TextLeading();
+                 ++y) {
+                int ink = 0;
+                for (int x = v->ColumnX(col) + 6; x < v->ColumnX(col + 1) + 6; ++x)
+                    ink = std::max(ink, At(joined, {x, y}).green());
+                QVERIFY2(ink >= 150,
+                         qPrintable(QString("gap in column %1 at y %2").arg(col).arg(y)));
+            }
+    }
+
+    // Whatever an operation changes on the screen lies inside what it asked
+    // to repaint: a full paint after it differs from the one before only there.
+    void repaintRequestsCoverEveryChangedPixel_data() {
+        QTest::addColumn<int>("points");
+        QTest::addColumn<bool>("scrolled");
+        for (int pt : {12, 9})
+            for (bool scrolled : {false, true})
+                QTest::addRow("%d pt%s", pt, scrolled ? " scrolled" : "") << pt << scrolled;
+    }
+    void repaintRequestsCoverEveryChangedPixel() {
+        QFETCH(int, points);
+        QFETCH(bool, scrolled);
+        auto v = ShownView(points);
+        if (scrolled) v->ScrollBar()->setValue(v->ScrollBar()->maximum());
+        const int top = v->ViewTop();
+        const QByteArray home = "^[[" + QByteArray::number(top + 1) + ";1H";
+        const QByteArray last = "^[[25;1H";
+        const QList<QByteArray> steps = {
+            home + "^[[44mA^[[0m",           // column 0 takes a blue background
+            "^[[41m",                        // margins follow the current background
+            home + "^[[42mB^[[0m",           // and back to black
+            home + "^[[1;33;45mCDE",         // a run in the middle of the row
+            last + "^[[46mZ^[[K",            // the last row, erased to its end
+            home + "^[[0;47m^[[2K",          // the whole row
+            "^[[0m" + home + "\xDB\xB3\xC5", // blocks and line drawing
+            "^[[43m",                        // margins again, nothing stored
+        };
+        Feed(*v, " "); // past the full repaint that follows a clear
+        QImage before = Painted(*v);
+        for (const QByteArray& step : steps) {
+            v->TakeInvalidations();
+            Feed(*v, E(step));
+            const std::vector<QRect> asked = v->TakeInvalidations();
+            const QImage after = Painted(*v);
+            QRegion region;
+            for (const QRect& r : asked)
+                region += r;
+            int outside = 0;
+            QPoint first;
+            for (int y = 0; y < after.height(); ++y)
+                for (int x = 0; x < after.width() - TCustomEmulVT::kScrollBarWidth; ++x)
+                    if (after.pixel(x, y) != before.pixel(x, y) && !region.contains(QPoint(x, y)))
+                        if (outside++ == 0) first = QPoint(x, y);
+            QVERIFY2(outside == 0,
+                     qPrintable(QString("%1 pixels outside after \"%2\", first at %3,%4")
+                                    .arg(outside)
+                                    .arg(QString::fromLatin1(step))
+                                    .arg(first.x())
+                                    .arg(first.y())));
+            before = after;
+        }
     }
 
     void logFileMarkersAndAFileThatCannotBeOpened() {

@@ -3,7 +3,10 @@
 #include "Platform.h"
 #include "ReceivePrint.h"
 
+#include <QApplication>
 #include <QFontInfo>
+#include <QLineEdit>
+#include <QPrinterInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -156,16 +159,78 @@ private slots:
         QCOMPARE(dlg.ShownCount(), 1);
         QVERIFY(!rendered && QDir(dir->path()).isEmpty() && platform::TakeBeeps().empty());
         dlg.SetAnswer(true);
-        dlg.SetPrintToFile(true, dir->filePath("chosen.pdf"));
+        // The dialog proposes the next free BMP name; kept, it is the file written.
+        dlg.SetPrintToFile(true);
         rq.Directory = dir->path();
-        const TPrintResult r = PrintReceiveView(rq);
+        TPrintResult r = PrintReceiveView(rq);
         QCOMPARE(r.Outcome, poBitmapSaved);
         QCOMPARE(r.File, dir->filePath("ANSI100.bmp"));
         QImage saved;
         QVERIFY(saved.load(r.File, "BMP"));
         QCOMPARE(saved, TestPicture().convertToFormat(saved.format()));
-        QVERIFY(!QFile::exists(dir->filePath("chosen.pdf"))); // the picture goes to the BMP only
         QVERIFY(platform::TakeBeeps().empty());
+        PrintReceiveView(rq);
+        QCOMPARE(dlg.Proposed(), QString());                  // taken by the dialog...
+        QVERIFY(QFile::exists(dir->filePath("ANSI101.bmp"))); // ...the next free one
+        // Another name: the file the user named, a PDF holding the picture on a
+        // landscape page unless the name asks for a BMP.
+        dlg.SetPrintToFile(true, dir->filePath("chosen.pdf"));
+        r = PrintReceiveView(rq);
+        QCOMPARE(r.Outcome, poPicturePrinted);
+        QCOMPARE(PdfPageCount(dir->filePath("chosen.pdf")), 1);
+        QCOMPARE(dlg.Printer().pageLayout().orientation(), QPageLayout::Landscape);
+        QVERIFY(!QFile::exists(dir->filePath("ANSI102.bmp")));
+        dlg.SetPrintToFile(true, dir->filePath("named.Bmp"));
+        QCOMPARE(PrintReceiveView(rq).Outcome, poBitmapSaved);
+        QVERIFY(saved.load(dir->filePath("named.Bmp"), "BMP"));
+        QVERIFY(!QFile::exists(dir->filePath("ANSI102.bmp")));
+        // A text print after it offers that name as a PDF, not as a BMP.
+        dlg.SetPrintToFile(true);
+        QCOMPARE(PrintReceiveView(Request(dlg, 1, 2)).Outcome, poTextPrinted);
+        QCOMPARE(PdfPageCount(dir->filePath("named.pdf")), 1);
+    }
+
+    // The platform's dialog with no printer installed offers only a file: its
+    // file field holds the proposed bitmap name.
+    void systemDialogShowsTheProposedFile() {
+        if (!QPrinterInfo::availablePrinterNames().isEmpty()) QSKIP("a printer is installed here");
+        TSystemPrintDialog dlg;
+        const QString proposed = dir->filePath("ANSI100.bmp");
+        dlg.ProposeFileName(proposed);
+        QString shown = "(no dialog)";
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            QWidget* w = QApplication::activeModalWidget();
+            if (!w) return;
+            poll.stop();
+            if (auto* edit = w->findChild<QLineEdit*>("filename")) shown = edit->text();
+            QMetaObject::invokeMethod(w, "reject", Qt::QueuedConnection);
+        });
+        poll.start(20);
+        QVERIFY(!dlg.Execute());
+        QCOMPARE(shown, proposed);
+        QCOMPARE(dlg.FileName(), proposed);
+    }
+
+    // Devices that report no margins of their own (PDF) still get 10 mm all
+    // round, for text and pictures alike; wider ones of a printer are kept.
+    void atLeastTenMillimetreMargins() {
+        TFakePrintDialog dlg(dir->filePath("paper.pdf"));
+        const auto margins = [&dlg] {
+            const QMarginsF m = dlg.Printer().pageLayout().margins(QPageLayout::Millimeter);
+            return std::min({m.left(), m.top(), m.right(), m.bottom()});
+        };
+        QCOMPARE(PrintReceiveView(Request(dlg, 0, 3)).Outcome, poTextPrinted);
+        QVERIFY2(margins() >= 9.99, qPrintable(QString::number(margins())));
+        const QRect paint = dlg.Printer().pageLayout().paintRectPixels(dlg.Printer().resolution());
+        QVERIFY2(
+            paint.left() >= dlg.Printer().resolution() * 10 / 25.4 - 1,
+            qPrintable(QString("%1 at %2 dpi").arg(paint.left()).arg(dlg.Printer().resolution())));
+        dlg.Printer().setPageMargins(QMarginsF(15, 20, 15, 20), QPageLayout::Millimeter);
+        QCOMPARE(PrintReceiveView(Request(dlg, 3)).Outcome, poPicturePrinted);
+        const QMarginsF kept = dlg.Printer().pageLayout().margins(QPageLayout::Millimeter);
+        QVERIFY(qAbs(kept.left() - 15) < 0.5 && qAbs(kept.top() - 20) < 0.5); // wider: kept
+        QVERIFY(qAbs(kept.right() - 15) < 0.5 && qAbs(kept.bottom() - 20) < 0.5);
     }
 
     void bitmapNames_data() {
@@ -213,7 +278,7 @@ private slots:
         QVERIFY(failing.printerState() != QPrinter::Active);
         QVERIFY(!QFile::exists(dir->filePath("failing.pdf"))); // no half-printed document left
 
-        unwritable.SetPrintToFile(true, dir->filePath("x.pdf"));
+        unwritable.SetPrintToFile(true); // the proposed bitmap name
         TPrintRequest rq = Request(unwritable, 3);
         rq.Directory = blocker; // bitmap into a directory that cannot be
         reports(rq, "ANSI100.bmp");

@@ -32,6 +32,7 @@ struct TRig {
         ch.SetBreak = [this](bool on) { breakOffs += on ? 0 : 1; };
         ch.FeedAnsi = [this](std::uint8_t b) { ansi.push_back(static_cast<char>(b)); };
         ch.ClearAnsi = [this] { log.push_back("clearAnsi"), ansi.clear(); };
+        ch.ResetAnsi = [this] { log.push_back("resetAnsi"), ansi.clear(); };
         ch.ShowOutPutList = [this](bool v) { log.push_back(v ? "showMemo" : "hideMemo"); };
         ch.FocusInputList = [this] { log.push_back("focus"); };
     }
@@ -60,8 +61,8 @@ TEST(ChannelView, AnsiModeFeedsTheTerminalViewAndOutOfRangeModesShowHex) {
     TRig c;
     c.Receive("\x1b[2J");
     c.ch.SetMode(TChannelView::dmANSI);
-    EXPECT_EQ(c.log, (Log{"hideMemo", "clearAnsi", "focus"}));
-    EXPECT_EQ(c.ansi, "\x1b[2J"); // the history again, escapes and all
+    EXPECT_EQ(c.log, (Log{"hideMemo", "resetAnsi", "focus"})); // a fresh start for the replay
+    EXPECT_EQ(c.ansi, "\x1b[2J");                              // the history again, escapes and all
     c.Receive("x\r\n");
     EXPECT_EQ(c.ansi, "\x1b[2Jx\r\n");
     EXPECT_EQ(c.ch.OutPutList().LineCount(), 0u);

@@ -83,6 +83,27 @@ private slots:
         QCOMPARE(r.sent, std::string("A\rx"));
     }
 
+    // A character composed by the input method (dead key, compose key) has no
+    // key-down of its own: it is typed without the Ctrl of the hex entry before it.
+    void composedCharacterAfterHexEntry() {
+        TRig r;
+        r.Key(Qt::Key_4, Qt::ControlModifier);
+        r.Key(Qt::Key_1, Qt::ControlModifier);
+        // The dead key and the e are taken by the input method: no key events.
+        QInputMethodEvent commit;
+        commit.setCommitString(QStringLiteral("é"));
+        QApplication::sendEvent(r.in, &commit);
+        QCOMPARE(r.sent, std::string("A\xe9"));
+        QCOMPARE(platform::TakeBeeps(), Beeps{});
+        QVERIFY(!(r.ch.Keys().LastShift() & ssCtrl));
+        // A character composed while Ctrl is held is refused, as typed ones are.
+        QTest::keyPress(r.in, Qt::Key_Control);
+        QApplication::sendEvent(r.in, &commit);
+        QTest::keyRelease(r.in, Qt::Key_Control);
+        QCOMPARE(r.sent, std::string("A\xe9"));
+        QCOMPARE(platform::TakeBeeps(), Beeps{1});
+    }
+
     void enterAndRefusedKeys() {
         TRig r;
         r.Key(Qt::Key_Backspace);
