@@ -434,5 +434,25 @@ TEST(AnsiView, OutWritesTheFormatToAFileAndBadOptionsAreRefused) {
     }
 }
 
+TEST(AnsiView, AStreamReadBlockByBlockEndsAsTheWholeInput) {
+    // Several 64 KiB blocks, with sequences and counted bytes across their edges.
+    std::mt19937 rng(11);
+    const std::string input = RandomStream(rng, 300000);
+    for (const char* format : {"--format=cells", "--format=text"}) {
+        std::istringstream in(input);
+        std::ostringstream out, err;
+        EXPECT_EQ(rxview::RunAnsiView({format}, in, out, err), 0);
+        const TRun whole = RunAnsi({format}, input);
+        EXPECT_EQ(out.str(), whole.Out) << format;
+        // The reports' counters run on; their number is the same.
+        EXPECT_EQ(Split(err.str(), "\n").size(), Split(whole.Err, "\n").size());
+    }
+    std::istringstream broken("AB");
+    broken.setstate(std::ios::badbit);
+    std::ostringstream out, err;
+    EXPECT_EQ(rxview::RunAnsiView({}, broken, out, err), 1);
+    EXPECT_EQ(err.str(), "rxview: read error\n");
+}
+
 } // namespace
 } // namespace emulvt

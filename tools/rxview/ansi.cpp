@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <fstream>
+#include <istream>
 #include <ostream>
 #include <string_view>
+#include <vector>
 
 #include "Cp437.h"
 #include "Platform.h"
@@ -123,39 +125,23 @@ void PrintText(const emulvt::TScreen& s, std::ostream& out) {
     }
 }
 
-} // namespace
-
-int RunAnsiView(const std::vector<std::string>& args, const std::string& input, std::ostream& out,
-                std::ostream& err) {
-    TOptions o;
-    if (!ParseOptions(args, o, err)) return 2;
-    TReportLines reports(err);
-
-    if (o.Format == "png") {
-#ifdef ZELMAR_WITH_QT
-        std::string error;
-        const bool ok = emulvt::RenderAnsiPng(input, o.Xlat, o.Font, o.OutFile, error);
-        if (!ok) err << "rxview: " << error << '\n';
-        return ok ? 0 : 1;
-#else
-        err << "rxview: --format=png is not available in this build (no Qt)\n";
-        return 1;
-#endif
+// The state of a terminal view after ClearView.
+struct TClearedScreen : emulvt::TScreen {
+    explicit TClearedScreen(bool xlat) {
+        ClearAll();
+        SetRecvXlat(!xlat);
+        SetXlatDefault(!xlat);
     }
-
-    // The state of a terminal view after ClearView.
-    emulvt::TScreen screen;
-    screen.ClearAll();
-    screen.SetRecvXlat(!o.Xlat);
-    screen.SetXlatDefault(!o.Xlat);
-    // In slices, emptying the beep record between them: a stream full of
-    // bells must not grow it without end (beeps print nothing here).
-    constexpr std::size_t kSlice = 1 << 16;
-    for (std::size_t i = 0; i < input.size(); i += kSlice) {
-        screen.ProcessText(std::string_view(input).substr(i, kSlice));
+    // Empties the beep record after each block: a stream full of bells must
+    // not grow it without end (beeps print nothing here).
+    void Feed(std::string_view block) {
+        ProcessText(block);
         platform::TakeBeeps();
     }
+};
 
+int PrintScreen(const emulvt::TScreen& screen, const TOptions& o, std::ostream& out,
+                std::ostream& err) {
     // --out sends the cells or text to a file instead of standard output.
     std::ofstream file;
     if (!o.OutFile.empty()) {
@@ -176,6 +162,67 @@ int RunAnsiView(const std::vector<std::string>& args, const std::string& input, 
         return 1;
     }
     return 0;
+}
+
+int RenderPng(const std::string& input, const TOptions& o, std::ostream& err) {
+#ifdef ZELMAR_WITH_QT
+    std::string error;
+    const bool ok = emulvt::RenderAnsiPng(input, o.Xlat, o.Font, o.OutFile, error);
+    if (!ok) err << "rxview: " << error << '\n';
+    return ok ? 0 : 1;
+#else
+    (void)input;
+    (void)o;
+    err << "rxview: --format=png is not available in this build (no Qt)\n";
+    return 1;
+#endif
+}
+
+constexpr std::size_t kBlock = 1 << 16;
+
+} // namespace
+
+int RunAnsiView(const std::vector<std::string>& args, const std::string& input, std::ostream& out,
+                std::ostream& err) {
+    TOptions o;
+    if (!ParseOptions(args, o, err)) return 2;
+    TReportLines reports(err);
+    if (o.Format == "png") return RenderPng(input, o, err);
+    TClearedScreen screen(o.Xlat);
+    for (std::size_t i = 0; i < input.size(); i += kBlock)
+        screen.Feed(std::string_view(input).substr(i, kBlock));
+    return PrintScreen(screen, o, out, err);
+}
+
+int RunAnsiView(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+                std::ostream& err) {
+    TOptions o;
+    if (!ParseOptions(args, o, err)) return 2;
+    TReportLines reports(err);
+    std::vector<char> block(kBlock);
+    const auto readBlock = [&]() -> std::string_view {
+        in.read(block.data(), static_cast<std::streamsize>(block.size()));
+        return {block.data(), static_cast<std::size_t>(in.gcount())};
+    };
+    if (o.Format == "png") { // the picture is rendered from the whole stream
+        std::string input;
+        while (in)
+            input += readBlock();
+        if (in.bad()) {
+            err << "rxview: read error\n";
+            return 1;
+        }
+        return RenderPng(input, o, err);
+    }
+    // Block by block: a stream of any size passes in the same small memory.
+    TClearedScreen screen(o.Xlat);
+    while (in)
+        screen.Feed(readBlock());
+    if (in.bad()) {
+        err << "rxview: read error\n";
+        return 1;
+    }
+    return PrintScreen(screen, o, out, err);
 }
 
 } // namespace rxview
