@@ -274,10 +274,14 @@ void TScreen::RunSequence(std::uint8_t final) {
 // ESC [ ... final, reached from the shortcut in ProcessByte: as the slow path
 // would run it, then back to the ground state.
 void TScreen::FinishControlSequence(std::uint8_t final) {
-    if (final == 'm')
+    if (final == 'm') { // SGR changes neither counting nor translation
         RunSgr(final);
-    else
-        RunControlSequence(final);
+        FSeqLen = 0;
+        FInSequence = false;
+        FFastPath = kFastGround;
+        return;
+    }
+    RunControlSequence(final);
     FSeqLen = 0;
     FInSequence = false;
     FFastPath = FRawCount > 0 || FRecvXlat ? kFastNone : kFastGround;
@@ -434,7 +438,7 @@ void TScreen::RunPrivate(std::uint8_t final) {
     }
 }
 
-void TScreen::RunSgr(std::uint8_t final) {
+inline void TScreen::RunSgr(std::uint8_t final) {
     if (FSeqLen == 1) { // ESC [m
         FCurAttr = kNormalAttr;
         FReverseOn = false;
