@@ -13,6 +13,15 @@
 
 #ifdef ZELMAR_WITH_QT
 #include "AnsiPng.h"
+#elif defined(ZELMAR_PNG_HELPER)
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
 #endif
 
 namespace rxview {
@@ -164,12 +173,67 @@ int PrintScreen(const emulvt::TScreen& screen, const TOptions& o, std::ostream& 
     return 0;
 }
 
+#ifdef ZELMAR_PNG_HELPER
+// The picture needs the Qt view; it is drawn by a helper program beside this
+// one, so rxview itself starts without loading Qt. The helper reads the
+// stream on its standard input and writes its messages to standard error.
+int RunPngHelper(const std::string& input, const TOptions& o, std::ostream& err) {
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string helper = n > 0 ? std::string(self, std::size_t(n)) : std::string();
+    helper = helper.substr(0, helper.rfind('/') + 1) + ZELMAR_PNG_HELPER;
+    const std::string xlat = o.Xlat ? "--xlat=on" : "--xlat=off";
+    const std::string font = "--font=" + std::to_string(o.Font);
+    const std::string out = "--out=" + o.OutFile;
+    const char* argv[] = {helper.c_str(), "--format=png", xlat.c_str(),
+                          font.c_str(),   out.c_str(),    nullptr};
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+        err << "rxview: cannot start " << helper << '\n';
+        return 1;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[0], 0);
+    pid_t pid = 0;
+    err.flush();
+    const int rc =
+        posix_spawn(&pid, helper.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[0]);
+    if (rc != 0) {
+        close(pipeFds[1]);
+        err << "rxview: cannot start " << helper << ": " << std::strerror(rc) << '\n';
+        return 1;
+    }
+    // A helper that stops reading ends the write with EPIPE, not a signal.
+    struct sigaction ignore {
+    }, previous{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &previous);
+    for (std::size_t done = 0; done < input.size();) {
+        const ssize_t w = write(pipeFds[1], input.data() + done, input.size() - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) break;
+        done += std::size_t(w);
+    }
+    close(pipeFds[1]);
+    sigaction(SIGPIPE, &previous, nullptr);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+#endif
+
 int RenderPng(const std::string& input, const TOptions& o, std::ostream& err) {
 #ifdef ZELMAR_WITH_QT
     std::string error;
     const bool ok = emulvt::RenderAnsiPng(input, o.Xlat, o.Font, o.OutFile, error);
     if (!ok) err << "rxview: " << error << '\n';
     return ok ? 0 : 1;
+#elif defined(ZELMAR_PNG_HELPER)
+    return RunPngHelper(input, o, err);
 #else
     (void)input;
     (void)o;
