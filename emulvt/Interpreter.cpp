@@ -459,9 +459,9 @@ inline void TScreen::RunSgr(std::uint8_t final) {
             ++p;
             continue;
         }
-        // One or two digits without a branch (which of the two is as good as
-        // random in colourful streams); a third digit is rare. Every code
-        // from 48 up is invalid alike, so the value may saturate.
+        // One or two digits, the usual codes, are read without a loop; a
+        // third digit is rare. Every code from 48 up is invalid alike, so the
+        // value may saturate.
         const unsigned second = p[1] - unsigned('0');
         const bool two = second <= 9;
         code = two ? code * 10 + second : code;
