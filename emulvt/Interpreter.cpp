@@ -81,6 +81,37 @@ std::uint8_t ByteClass(std::uint8_t b) {
     return kByteClasses[b];
 }
 
+// What an SGR code does: attribute := (attribute AND And) OR Or, reverse :=
+// (reverse AND KeepReverse) OR SetReverse, and for a few codes one more effect.
+enum : std::uint8_t { kSgrAttr, kSgrHighOff, kSgrHighOn, kSgrInvalid };
+struct TSgrCode {
+    std::uint8_t And = 0xFF;
+    std::uint8_t Or = 0;
+    std::uint8_t KeepReverse = 1;
+    std::uint8_t SetReverse = 0;
+    std::uint8_t Kind = kSgrInvalid;
+};
+
+// Codes 0..47, then one entry for every larger code (invalid).
+constexpr std::array<TSgrCode, 49> MakeSgrCodes() {
+    std::array<TSgrCode, 49> t{};
+    t[0] = t[27] = {0, kNormalAttr, 0, 0, kSgrAttr};
+    t[1] = {0xFF, 0x08, 1, 0, kSgrAttr};
+    t[4] = {0xFF, 0, 1, 0, kSgrAttr};
+    t[5] = {0xFF, 0x80, 1, 0, kSgrAttr};
+    t[7] = {0xFF, 0, 1, 1, kSgrAttr};
+    t[8] = {0, 0, 1, 0, kSgrAttr};
+    t[10] = {0xFF, 0, 1, 0, kSgrHighOff};
+    t[12] = {0xFF, 0, 1, 0, kSgrHighOn};
+    t[22] = {0xF7, 0, 1, 0, kSgrAttr};
+    for (int c = 0; c < 8; ++c) {
+        t[30 + c] = {0xF8, std::uint8_t(c), 1, 0, kSgrAttr};
+        t[40 + c] = {0x8F, std::uint8_t(c << 4), 1, 0, kSgrAttr};
+    }
+    return t;
+}
+constexpr std::array<TSgrCode, 49> kSgrCodes = MakeSgrCodes();
+
 } // namespace
 
 const TXlatTable& NormalXlatTable() {
@@ -240,6 +271,22 @@ void TScreen::RunSequence(std::uint8_t final) {
     }
 }
 
+// ESC [ ... final, reached from the shortcut in ProcessByte: as the slow path
+// would run it, then back to the ground state.
+void TScreen::FinishControlSequence(std::uint8_t final) {
+    if (final == 'm') { // SGR changes neither counting nor translation
+        RunSgr(final);
+        FSeqLen = 0;
+        FInSequence = false;
+        FFastPath = kFastGround;
+        return;
+    }
+    RunControlSequence(final);
+    FSeqLen = 0;
+    FInSequence = false;
+    FFastPath = FRawCount > 0 || FRecvXlat ? kFastNone : kFastGround;
+}
+
 void TScreen::RunControlSequence(std::uint8_t final) {
     if (final == 'm') { // the most frequent by far
         RunSgr(final);
@@ -391,69 +438,51 @@ void TScreen::RunPrivate(std::uint8_t final) {
     }
 }
 
-void TScreen::RunSgr(std::uint8_t final) {
+inline void TScreen::RunSgr(std::uint8_t final) {
     if (FSeqLen == 1) { // ESC [m
         FCurAttr = kNormalAttr;
         FReverseOn = false;
         return;
     }
-    // The same walk as ReadNumber from each position, done in one pass.
-    constexpr int kMax = std::numeric_limits<int>::max();
-    const char* p = FSeqBuf.data() + 1;
-    const char* const end = FSeqBuf.data() + FSeqLen;
+    // The same walk as ReadNumber from each position, done in one pass, with
+    // the state in locals and each code looked up rather than branched on.
+    // A non-digit just past the parameters ends the last number, so the digit
+    // loop needs no bounds test; a collected sequence always leaves room.
+    FSeqBuf[FSeqLen] = ';';
+    std::uint8_t attr = FCurAttr;
+    std::uint8_t reverse = FReverseOn;
+    const auto* p = reinterpret_cast<const unsigned char*>(FSeqBuf.data()) + 1;
+    const auto* const end = p + (FSeqLen - 1);
     while (p < end) {
-        if (*p < '0' || *p > '9') { // blank, ";", "[" or a byte that is no number
+        unsigned code = *p - unsigned('0');
+        if (code > 9) { // blank, ";", "[" or a byte that is no number
             ++p;
             continue;
         }
-        int code = 0;
-        for (; p < end && *p >= '0' && *p <= '9'; ++p) {
-            const int digit = *p - '0';
-            code = static_cast<int>(std::min<long long>(code * 10LL + digit, kMax));
-        }
-        switch (code) {
-        case 0:
-        case 27:
-            FCurAttr = kNormalAttr;
-            FReverseOn = false;
-            break;
-        case 1:
-            FCurAttr |= 0x08;
-            break;
-        case 4:
-            break;
-        case 5:
-            FCurAttr |= 0x80;
-            break;
-        case 7:
-            FReverseOn = true;
-            break;
-        case 8:
-            FCurAttr = 0;
-            break;
-        case 10:
-            FHighBitOn = false;
-            break;
-        case 12:
-            FHighBitOn = true;
-            break;
-        case 22:
-            FCurAttr &= ~0x08;
-            break;
-        default:
-            if (code >= 30 && code <= 37)
-                FCurAttr = static_cast<std::uint8_t>((FCurAttr & ~0x07) | (code - 30));
-            else if (code >= 40 && code <= 47)
-                FCurAttr = static_cast<std::uint8_t>((FCurAttr & ~0x70) | ((code - 40) << 4));
-            else
+        // One or two digits, the usual codes, are read without a loop; a
+        // third digit is rare. Every code from 48 up is invalid alike, so the
+        // value may saturate.
+        const unsigned second = p[1] - unsigned('0');
+        const bool two = second <= 9;
+        code = two ? code * 10 + second : code;
+        p += 1 + two;
+        for (unsigned digit; (digit = *p - unsigned('0')) <= 9; ++p)
+            code = code < 100000 ? code * 10 + digit : code;
+        const TSgrCode& op = kSgrCodes[code < kSgrCodes.size() ? code : kSgrCodes.size() - 1];
+        attr = static_cast<std::uint8_t>((attr & op.And) | op.Or);
+        reverse = static_cast<std::uint8_t>((reverse & op.KeepReverse) | op.SetReverse);
+        if (op.Kind != kSgrAttr) {
+            if (op.Kind == kSgrInvalid)
                 ReportSequence("Invalid", final);
-            break;
+            else
+                FHighBitOn = op.Kind == kSgrHighOn;
         }
     }
-    if (FReverseOn) {
-        const std::uint8_t a = FCurAttr;
-        FCurAttr = static_cast<std::uint8_t>((a & 0x88) | ((a & 0x07) << 4) | ((a >> 4) & 0x07));
-    }
+    if (reverse)
+        attr =
+            static_cast<std::uint8_t>((attr & 0x88) | ((attr & 0x07) << 4) | ((attr >> 4) & 0x07));
+    FCurAttr = attr;
+    FReverseOn = reverse;
 }
 
 void TScreen::ReportSequence(const char* what, std::uint8_t final) const {

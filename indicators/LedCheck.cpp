@@ -44,8 +44,10 @@ TLedCheck::TLedCheck(QWidget* parent) : TRahmen(parent) {
     SetBevelOut(bvNone);
     SetColBtnBord(clBtnFace);
     SetBtnPress3D(false);
-    FBlinkTimer = TickService().AddPhaseTimer([this] { BlinkTick(); });
+    // Idle until painted: nothing blinks or flashes before that.
+    FBlinkTimer = TickService().AddPhaseTimer([this] { BlinkTick(); }, true);
     FFlashTimer = TickService().AddIntervalTimer([this] { FlashTick(); });
+    TickService().SetIdle(FFlashTimer, true);
 }
 
 TLedCheck::~TLedCheck() {
@@ -121,6 +123,7 @@ void TLedCheck::SetLedBlink(bool v) {
     if (v == FLedBlink) return;
     FLedBlink = v;
     DrawLed(Checked());
+    UpdateTickNeeds();
 }
 
 void TLedCheck::SetCaptionCol(TColor v) {
@@ -144,6 +147,7 @@ void TLedCheck::SetCaptFrmCol(TColor v) {
 void TLedCheck::SetChecked(bool v) {
     if (v == Checked()) return;
     SetDownState(v);
+    UpdateTickNeeds();
     DrawLed(v);
     DrawCaption(v);
     NotifyGroup();
@@ -161,6 +165,7 @@ void TLedCheck::SetLedFlash(bool v) {
     FLedFlash = v;
     if (v) TickService().SetInterval(FFlashTimer, FLedFlashTime);
     DrawLed(v);
+    UpdateTickNeeds();
 }
 
 int TLedCheck::MinimumExtent() const {
@@ -297,7 +302,16 @@ void TLedCheck::DrawLed(bool on) {
                 p.drawEllipse(Box(body));
         }
     });
+    FLedShownLit = on && isEnabled();
+    UpdateTickNeeds();
     NotifyGroup();
+}
+
+void TLedCheck::UpdateTickNeeds() {
+    // A blink redraws with the shared flag; a flash expiry only darkens, so
+    // it matters only while the LED shows lit.
+    TickService().SetIdle(FBlinkTimer, !(FPainted && Checked() && FLedBlink));
+    TickService().SetIdle(FFlashTimer, !(FPainted && FLedFlash && FLedShownLit));
 }
 
 void TLedCheck::DrawCaption(bool on) {
@@ -362,13 +376,17 @@ void TLedCheck::MousePress() {
     }
     const QPointer<TLedCheck> self(this);
     TRahmen::MousePress();
-    if (self) NotifyGroup();
+    if (!self) return;
+    UpdateTickNeeds();
+    NotifyGroup();
 }
 
 void TLedCheck::MouseRelease() {
     const QPointer<TLedCheck> self(this);
     TRahmen::MouseRelease();
-    if (!self || FCheckMode == lcNone) return;
+    if (!self) return;
+    UpdateTickNeeds();
+    if (FCheckMode == lcNone) return;
     DrawLed(Checked());
     DrawCaption(Checked());
 }

@@ -89,6 +89,8 @@ private:
     void ButtonPressed(int group, TLedCheck* sender);
     void BlinkTick();
     void FlashTick();
+    // Tells the tick service whether this lamp's ticks can change anything.
+    void UpdateTickNeeds();
     void PlaceLedAndCaption();
     void DrawLedRing(QPainter& p);
 
@@ -112,6 +114,7 @@ private:
     int FLedFlashTime = 300;
     bool FLedFlash = false;
     bool FPainted = false;
+    bool FLedShownLit = false; // the last DrawLed showed the lit colour
     TRect FLedRect;
     int FLedX = 0;
     int FLedY = 0;

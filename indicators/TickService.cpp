@@ -21,16 +21,20 @@ std::int32_t TTickService::NewRecord(TTickProc callback) {
 }
 
 std::int32_t TTickService::AddIntervalTimer(TTickProc callback) {
+    CatchUp();
     return NewRecord(std::move(callback));
 }
 
-std::int32_t TTickService::AddPhaseTimer(TTickProc callback) {
+std::int32_t TTickService::AddPhaseTimer(TTickProc callback, bool idle) {
+    CatchUp();
     const std::int32_t id = NewRecord(std::move(callback));
     TRecord* r = FRecords.back().get();
     r->Info.PhaseTimer = true;
     r->Info.Enabled = true;
+    r->Info.Idle = idle;
     r->Info.Reload = static_cast<std::uint16_t>(FPhaseAllocator);
     FPhaseAllocator = (FPhaseAllocator + 1) % PhaseCount;
+    WakeIfNeeded();
     return id;
 }
 
@@ -44,14 +48,64 @@ void TTickService::SetInterval(std::int32_t id, std::int32_t milliseconds) {
     TRecord* r = Find(id);
     const int ticks = TicksFor(milliseconds);
     if (!r || ticks == 0) return;
+    CatchUp();
     r->Info.Reload = static_cast<std::uint16_t>(ticks);
     r->Info.Countdown = static_cast<std::uint16_t>(ticks);
     r->Info.Enabled = true;
+    WakeIfNeeded();
+}
+
+void TTickService::SetIdle(std::int32_t id, bool idle) {
+    TRecord* r = Find(id);
+    if (!r || r->Info.Idle == idle) return;
+    CatchUp();
+    r->Info.Idle = idle;
+    WakeIfNeeded();
+}
+
+bool TTickService::NeedsTicks() const {
+    return std::any_of(FRecords.begin(), FRecords.end(), [](const auto& r) {
+        return !r->Removed && r->Callback && r->Info.Enabled && !r->Info.Idle;
+    });
+}
+
+void TTickService::SetDriver(TElapsedProc elapsed, TWakeProc wake) {
+    FElapsed = std::move(elapsed);
+    FWake = std::move(wake);
+}
+
+void TTickService::CatchUp() {
+    // Inside a tick the driver's timer runs, so nothing has been let pass.
+    if (FElapsed && FTickDepth == 0) Skip(FElapsed());
+}
+
+void TTickService::WakeIfNeeded() {
+    if (FWake && NeedsTicks()) FWake();
+}
+
+void TTickService::Skip(std::uint64_t n) {
+    if (n == 0) return;
+    // Every 7 ticks bring the phase round once and flip the flag once.
+    const std::uint64_t steps = static_cast<std::uint64_t>(FBlinkPhase) + n;
+    FBlinkPhase = static_cast<int>(steps % PhaseCount);
+    if ((steps / PhaseCount) % 2 == 1) FBlinkFlag = !FBlinkFlag;
+    for (const auto& r : FRecords) {
+        TTimerInfo& t = r->Info;
+        if (r->Removed || t.PhaseTimer || !t.Enabled || t.Countdown == 0) continue;
+        if (n < t.Countdown) {
+            t.Countdown = static_cast<std::uint16_t>(t.Countdown - n);
+        } else {
+            // Expired, reloaded, and counting down again since.
+            const std::uint64_t since = (n - t.Countdown) % std::max<std::uint16_t>(t.Reload, 1);
+            t.Countdown = static_cast<std::uint16_t>(t.Reload - since);
+        }
+    }
 }
 
 void TTickService::Remove(std::int32_t id) {
     TRecord* r = Find(id);
     if (!r) return;
+    CatchUp();
     if (FTickDepth > 0) {
         // A tick is walking the list (maybe inside this very callback): retire
         // the record now, free it when the outermost tick has finished.
@@ -83,6 +137,7 @@ void TTickService::Purge() {
 }
 
 void TTickService::Tick() {
+    ++FTicksRun;
     if (++FBlinkPhase > PhaseCount - 1) {
         FBlinkPhase = 0;
         FBlinkFlag = !FBlinkFlag;

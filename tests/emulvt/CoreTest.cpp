@@ -2,7 +2,9 @@
 // stream as the view drives them (byte strings in; cells, cursor, region,
 // attributes, beeps and diagnostic reports out), and rxview's ANSI formats.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -461,6 +463,61 @@ TEST(AnsiView, OutWritesTheFormatToAFileAndBadOptionsAreRefused) {
         EXPECT_EQ(r.Err.rfind("rxview: ", 0), 0u) << arg;
     }
 }
+
+TEST(AnsiView, AStreamReadBlockByBlockEndsAsTheWholeInput) {
+    // Several 64 KiB blocks, with sequences and counted bytes across their edges.
+    std::mt19937 rng(11);
+    const std::string input = RandomStream(rng, 300000);
+    for (const char* format : {"--format=cells", "--format=text"}) {
+        std::istringstream in(input);
+        std::ostringstream out, err;
+        EXPECT_EQ(rxview::RunAnsiView({format}, in, out, err), 0);
+        const TRun whole = RunAnsi({format}, input);
+        EXPECT_EQ(out.str(), whole.Out) << format;
+        // The reports' counters run on; their number is the same.
+        EXPECT_EQ(Split(err.str(), "\n").size(), Split(whole.Err, "\n").size());
+    }
+    std::istringstream broken("AB");
+    broken.setstate(std::ios::badbit);
+    std::ostringstream out, err;
+    EXPECT_EQ(rxview::RunAnsiView({}, broken, out, err), 1);
+    EXPECT_EQ(err.str(), "rxview: read error\n");
+}
+
+#ifdef RXVIEW_PATH
+// The picture is drawn by rxview-png beside rxview, so rxview starts without Qt.
+TEST(AnsiView, RxviewDrawsThePictureThroughItsHelper) {
+    const std::string dir = ::testing::TempDir();
+    const std::string in = dir + "rxview_png_in.ans", png = dir + "rxview_png_out.png",
+                      errFile = dir + "rxview_png_err.txt";
+    std::ofstream(in, std::ios::binary) << E("^[[1;31mHello^[c");
+    const auto run = [&](const std::string& rxview, const std::string& out) {
+        const std::string cmd =
+            rxview + " --mode=ansi --format=png --out=" + out + " " + in + " 2>" + errFile;
+        const int status = std::system(cmd.c_str());
+        std::ifstream e(errFile);
+        return std::pair{WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                         std::string(std::istreambuf_iterator<char>(e), {})};
+    };
+    std::remove(png.c_str());
+    const auto [code, err] = run(RXVIEW_PATH, png);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(err.substr(4), " Invalid Escape Sequence: c\n"); // reports as without the helper
+    std::ifstream f(png, std::ios::binary);
+    const std::string picture(std::istreambuf_iterator<char>(f), {});
+    EXPECT_EQ(picture.substr(0, 8), "\x89PNG\r\n\x1a\n");
+    EXPECT_EQ(run(RXVIEW_PATH, "/nonexistent-dir/x.png"),
+              (std::pair{1, err + "rxview: cannot write /nonexistent-dir/x.png\n"}));
+    // A copy without its helper says what is missing.
+    const std::string alone = dir + "rxview_alone";
+    std::filesystem::copy_file(RXVIEW_PATH, alone,
+                               std::filesystem::copy_options::overwrite_existing);
+    const auto [aloneCode, aloneErr] = run(alone, png);
+    EXPECT_EQ(aloneCode, 1);
+    EXPECT_EQ(aloneErr.rfind("rxview: cannot start " + dir + "rxview-png", 0), 0u) << aloneErr;
+    std::remove(alone.c_str());
+}
+#endif
 
 } // namespace
 } // namespace emulvt

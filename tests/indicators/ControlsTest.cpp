@@ -6,6 +6,7 @@
 #include "TickService.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <memory>
@@ -409,16 +410,51 @@ private slots:
     }
 
     // Last, so the ticks above were all stepped by hand.
-    void tickDriverRunsTheServiceFromItsTimer() {
+    void tickDriverRunsOnlyWhileALampFlashesOrBlinks() {
         StartTickService();
         StartTickService(); // running already: no second timer
-        const int phase = TickService().BlinkPhase();
-        QTRY_VERIFY_WITH_TIMEOUT(TickService().BlinkPhase() != phase, 2000);
+        QVERIFY(TickServiceRunning());
+        const auto lamp = CtsLamp(clRed);
+        lamp->SetLedFlashTime(500);
+        Shot(*lamp);
+        const auto idleFor = [](int ms) {
+            const std::uint64_t ticks = TickService().TicksRun();
+            QTest::qWait(ms);
+            return !TickTimerActive() && TickService().TicksRun() == ticks;
+        };
+        QVERIFY(idleFor(200)); // a shown lamp, dark or lit, needs no ticks
+        lamp->SetChecked(true);
+        QVERIFY(idleFor(200));
+        lamp->SetChecked(false);
+
+        // A flash wakes the timer for its nine ticks, then it sleeps again.
+        const std::uint64_t before = TickService().TicksRun();
+        QElapsedTimer clock;
+        clock.start();
+        lamp->SetLedFlash(true);
+        QVERIFY(TickTimerActive());
+        QCOMPARE(Led(*lamp), kRed);
+        QTRY_VERIFY_WITH_TIMEOUT(!TickTimerActive(), 3000);
+        QVERIFY(clock.elapsed() >= 8 * TTickService::TickMs);
+        QCOMPARE(Led(*lamp), kDarkRed);
+        QCOMPARE(TickService().TicksRun() - before, 9u);
+        QVERIFY(idleFor(300)); // LedFlash stays true, but nothing is left to darken
+
+        // Blinking keeps it running, at the shared rhythm, until it ends.
+        lamp->SetChecked(true);
+        lamp->SetLedBlink(true);
+        QVERIFY(TickTimerActive());
+        bool seen[2] = {false, false};
+        QTRY_VERIFY_WITH_TIMEOUT((seen[Led(*lamp) == kRed] = true, seen[0] && seen[1]), 3000);
+        lamp->SetLedBlink(false);
+        QTRY_VERIFY_WITH_TIMEOUT(!TickTimerActive(), 1000);
+        QVERIFY(idleFor(200));
+
         StopTickService();
         QVERIFY(!TickServiceRunning());
-        const int stopped = TickService().BlinkPhase();
-        QTest::qWait(120);
-        QCOMPARE(TickService().BlinkPhase(), stopped);
+        lamp->SetLedFlash(true); // without the driver nothing ticks
+        QVERIFY(idleFor(150));
+        QCOMPARE(Led(*lamp), kRed);
         // A thread without an event loop cannot have the timer.
         QString error;
         std::thread([&] {

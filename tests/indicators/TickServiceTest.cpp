@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <random>
 #include <vector>
 
 namespace {
@@ -95,6 +97,148 @@ TEST(TickService, CallbacksMayAddAndRemoveTimers) {
     Ticks(s, 2);
     EXPECT_EQ(order, (TInts{1, 3, 3}));
     EXPECT_EQ(s.Count(), 1u);
+}
+
+// A lamp as the LED control drives its two timers: the blink shows the shared
+// flag while checked and blinking; a flash lights at once and each expiry
+// darkens. With `marks` it tells the service when its ticks change nothing.
+struct TModelLamp {
+    TTickService& S;
+    bool Marks;
+    bool Checked = false, Blink = false, Flash = false, Lit = false;
+    std::int32_t BlinkId = 0, FlashId = 0;
+
+    TModelLamp(TTickService& s, bool marks) : S(s), Marks(marks) {
+        BlinkId = S.AddPhaseTimer([this] { BlinkTick(); }, marks);
+        FlashId = S.AddIntervalTimer([this] { FlashTick(); });
+        if (marks) S.SetIdle(FlashId, true);
+    }
+    void BlinkTick() {
+        if (Checked && Blink) Draw(S.BlinkFlag());
+    }
+    void FlashTick() {
+        if (Flash) Draw(false);
+    }
+    void Draw(bool on) {
+        Lit = on;
+        if (!Marks) return;
+        S.SetIdle(BlinkId, !(Checked && Blink));
+        S.SetIdle(FlashId, !(Flash && Lit));
+    }
+    void SetChecked(bool v) {
+        Checked = v;
+        Draw(v);
+    }
+    void SetBlink(bool v) {
+        Blink = v;
+        Draw(Checked);
+    }
+    void SetFlash(bool v, int ms) {
+        Flash = v;
+        if (v) S.SetInterval(FlashId, ms);
+        Draw(v);
+    }
+};
+
+// A driver that stops its timer while no timer needs ticks, on a clock that
+// counts whole ticks.
+struct TStoppingDriver {
+    TTickService& S;
+    std::uint64_t Now = 0, Last = 0;
+    bool Running = true;
+    explicit TStoppingDriver(TTickService& s) : S(s) {
+        S.SetDriver(
+            [this]() -> std::uint64_t {
+                if (Running) return 0;
+                const std::uint64_t n = Now - Last;
+                Last = Now;
+                return n;
+            },
+            [this] { Running = true; });
+    }
+    void Tick() {
+        ++Now;
+        if (!Running) return;
+        Last = Now;
+        S.Tick();
+        Running = S.NeedsTicks();
+    }
+};
+
+TEST(TickService, StoppedWhileIdleYetEveryLampLooksAndTimesAsWithAFreeRunningTimer) {
+    for (unsigned seed : {1u, 2u, 3u}) {
+        TTickService free, stopping;
+        TStoppingDriver driver(stopping);
+        std::vector<std::unique_ptr<TModelLamp>> a, b;
+        for (int i = 0; i < 9; ++i) { // more lamps than phases
+            a.push_back(std::make_unique<TModelLamp>(free, false));
+            b.push_back(std::make_unique<TModelLamp>(stopping, true));
+        }
+        std::mt19937 rng(seed);
+        const int flashTimes[] = {100, 300, 500, 1000};
+        int ticksWithChanges = 0;
+        for (int t = 0; t < 20000; ++t) {
+            // Now and then a change between two ticks, alike in both worlds.
+            if (rng() % 40 == 0) {
+                const std::size_t i = rng() % a.size();
+                const bool v = rng() % 2;
+                const int ms = flashTimes[rng() % 4];
+                switch (rng() % 6) {
+                case 0:
+                    a[i]->SetChecked(v), b[i]->SetChecked(v);
+                    break;
+                case 1:
+                    a[i]->SetBlink(v), b[i]->SetBlink(v);
+                    break;
+                case 2:
+                    a[i]->SetFlash(false, ms), b[i]->SetFlash(false, ms);
+                    break;
+                case 3: // blinking is shorter than the pauses between, as in use
+                    for (std::size_t k = 0; k < a.size(); ++k)
+                        a[k]->SetBlink(false), b[k]->SetBlink(false);
+                    break;
+                default:
+                    a[i]->SetFlash(true, ms), b[i]->SetFlash(true, ms);
+                    break;
+                }
+                ++ticksWithChanges;
+            }
+            free.Tick();
+            driver.Tick();
+            for (std::size_t i = 0; i < a.size(); ++i)
+                ASSERT_EQ(a[i]->Lit, b[i]->Lit)
+                    << "seed " << seed << ", tick " << t << ", lamp " << i;
+        }
+        // Settle the account, then the shared state is the free-running one.
+        if (!driver.Running) stopping.Skip(driver.Now - driver.Last);
+        EXPECT_EQ(stopping.BlinkPhase(), free.BlinkPhase());
+        EXPECT_EQ(stopping.BlinkFlag(), free.BlinkFlag());
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            if (free.Timer(a[i]->FlashId)->Enabled) {
+                EXPECT_EQ(stopping.Timer(b[i]->FlashId)->Countdown,
+                          free.Timer(a[i]->FlashId)->Countdown);
+            }
+        }
+        EXPECT_GT(ticksWithChanges, 300);
+        EXPECT_LT(stopping.TicksRun(), free.TicksRun() / 2) << "stopped while idle";
+    }
+}
+
+TEST(TickService, SkippedTicksAdvancePhaseFlagAndCountdowns) {
+    TTickService s, ref;
+    for (TTickService* x : {&s, &ref}) {
+        x->SetInterval(x->AddIntervalTimer([] {}), 500); // 9 ticks
+        x->AddIntervalTimer([] {});                      // not running: left alone
+        Ticks(*x, 3);
+    }
+    for (int n : {0, 1, 5, 6, 7, 13, 14, 100, 1001}) {
+        s.Skip(n);
+        Ticks(ref, n);
+        EXPECT_EQ(s.BlinkPhase(), ref.BlinkPhase()) << n;
+        EXPECT_EQ(s.BlinkFlag(), ref.BlinkFlag()) << n;
+        for (int id : {0, 1})
+            EXPECT_EQ(s.Timer(id)->Countdown, ref.Timer(id)->Countdown) << n << " id " << id;
+    }
 }
 
 } // namespace

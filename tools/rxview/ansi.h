@@ -14,5 +14,8 @@ namespace rxview {
 // (0 success, 2 bad option, 1 failure).
 int RunAnsiView(const std::vector<std::string>& args, const std::string& input, std::ostream& out,
                 std::ostream& err);
+// The same, reading the stream from in block by block (whole only for png).
+int RunAnsiView(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+                std::ostream& err);
 
 } // namespace rxview

@@ -84,19 +84,7 @@ int Run(int argc, char** argv) {
         in = &fileIn;
     }
 
-    if (m == TChannelView::dmANSI) {
-        std::string input;
-        std::vector<char> buf(1 << 16);
-        while (*in) {
-            in->read(buf.data(), static_cast<std::streamsize>(buf.size()));
-            input.append(buf.data(), static_cast<std::size_t>(in->gcount()));
-        }
-        if (in->bad()) {
-            std::cerr << "rxview: read error\n";
-            return 1;
-        }
-        return rxview::RunAnsiView(ansiArgs, input, std::cout, std::cerr);
-    }
+    if (m == TChannelView::dmANSI) return rxview::RunAnsiView(ansiArgs, *in, std::cout, std::cerr);
 
     TChannelView channel;
     channel.SetMode(m);
