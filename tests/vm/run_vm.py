@@ -17,6 +17,7 @@ Requests from the guest arrive on ttyS1 as lines "@@WORD args":
 Exit status 0 only when the guest printed "ZELMAR-VM-RESULT 0".
 """
 import argparse
+import ctypes
 import glob
 import json
 import os
@@ -47,6 +48,11 @@ def fnv(data):
     for c in data:
         h = ((h ^ c) * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
     return "%016x" % h
+
+
+def die_with_parent():
+    # QEMU goes when this script goes, however it is stopped (ctest's time-out).
+    ctypes.CDLL(None, use_errno=True).prctl(1, 9)  # PR_SET_PDEATHSIG, SIGKILL
 
 
 def newest_kernel():
@@ -167,7 +173,7 @@ def main():
            "-qmp", "unix:%s,server=on,wait=off" % qmp_path]
     log("kernel %s, %d KiB per data run" % (a.kernel, a.data_kib))
     qemu = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=subprocess.STDOUT)
+                            stderr=subprocess.STDOUT, preexec_fn=die_with_parent)
     result, boot, link = None, None, None
     try:
         while not os.path.exists(link_path):
