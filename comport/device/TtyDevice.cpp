@@ -184,8 +184,10 @@ public:
         t.c_cc[VSTART] = static_cast<cc_t>(d.XonChar);
         t.c_cc[VSTOP] = static_cast<cc_t>(d.XoffChar);
         if (::ioctl(FFd, TCSETS2, &t) != 0) return Fail(errno);
-        if (code == BOTHER) {
-            // A driver that cannot make the rate says so only on reading back.
+        {
+            // A driver that cannot make the rate says so only on reading back,
+            // for the standard rates too: a UART whose clock tops out at
+            // 115200 quietly keeps its old rate when asked for B230400.
             struct termios2 back {};
             if (::ioctl(FFd, TCGETS2, &back) == 0 && back.c_ospeed != 0 &&
                 std::abs(back.c_ospeed / double(d.BaudRate) - 1.0) > 0.03)
