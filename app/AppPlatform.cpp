@@ -15,6 +15,7 @@
 
 namespace {
 int g_signalFds[2] = {-1, -1};
+bool g_closingOnSignal = false;
 
 void OnSignal(int) {
     const char b = 1;
@@ -45,6 +46,7 @@ void CloseOnSignals(QWidget* window) {
     QObject::connect(notifier, &QSocketNotifier::activated, qApp, [target] {
         char buf[16];
         [[maybe_unused]] ssize_t n = ::read(g_signalFds[1], buf, sizeof buf);
+        g_closingOnSignal = true;
         if (target)
             target->close();
         else
@@ -56,6 +58,10 @@ void CloseOnSignals(QWidget* window) {
     sa.sa_flags = SA_RESTART;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+}
+
+bool ClosingOnSignal() {
+    return g_closingOnSignal;
 }
 
 } // namespace AppPlatform

@@ -10,4 +10,6 @@ namespace AppPlatform {
 void Install();
 // SIGINT and SIGTERM close `window` as if the user had closed it.
 void CloseOnSignals(QWidget* window);
+// True once a signal started the close: no one may be there to answer a box.
+bool ClosingOnSignal();
 } // namespace AppPlatform

@@ -245,7 +245,10 @@ void TstSessions::unusableFilesAreSurvived() {
     h.Close();
     QFile::setPermissions(h.Dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QCOMPARE(ReadFile(h.IniPath()), QByteArray("[noname]\r\nBaud1=4\r\n"));
-    QVERIFY(h.Errors.empty());
+    // The user is told once, with the file and the reason.
+    QCOMPARE(h.Errors,
+             (std::vector<std::string>{"Settings not saved: " + h.IniPath().toStdString() +
+                                       ": Permission denied"}));
 }
 
 void TstSessions::sigtermSavesAndExitsZero() {
