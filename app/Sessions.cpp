@@ -111,6 +111,9 @@ void TTermMain::LoadSession() {
 }
 
 void TTermMain::SaveSession() {
+    // Closed before the first paint loaded the session: the controls hold only
+    // defaults, which must not replace what is stored.
+    if (FirstPaint) return;
     TIniEditor& ini = *IniEditor;
     // One transaction: a program closing at the same moment waits, and neither
     // loses the other's entries.
