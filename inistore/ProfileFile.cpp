@@ -404,8 +404,36 @@ struct Span {
     bool hasEol;
 };
 
-template <class F> void ForEachLine(const std::string& s, F&& f) {
-    std::size_t pos = s.compare(0, Bom.size(), Bom) == 0 ? Bom.size() : 0;
+std::size_t TextStart(const std::string& s) {
+    return s.compare(0, Bom.size(), Bom) == 0 ? Bom.size() : 0;
+}
+
+// Where the line of the first section of that name starts; npos when there is
+// none. Jumps from "[" to "[" instead of looking at every line.
+std::size_t FirstSectionLine(const std::string& s, std::string_view section) {
+    const std::size_t start = TextStart(s);
+    std::size_t pos = start;
+    while ((pos = s.find('[', pos)) != std::string::npos) {
+        std::size_t nl = pos > start ? s.rfind('\n', pos - 1) : std::string::npos;
+        std::size_t begin = nl == std::string::npos || nl < start ? start : nl + 1;
+        std::size_t eol = s.find('\n', pos);
+        std::size_t end = eol == std::string::npos ? s.size() : eol;
+        bool blanksOnly = true;
+        for (std::size_t i = begin; i < pos && blanksOnly; ++i)
+            blanksOnly = IsBlank(s[i]);
+        if (blanksOnly) {
+            if (end > begin && s[end - 1] == '\r') --end;
+            Line l = Classify(std::string_view(s).substr(begin, end - begin));
+            if (l.kind == Kind::Section && SameName(l.name, section)) return begin;
+        }
+        if (eol == std::string::npos) break;
+        pos = eol + 1;
+    }
+    return std::string::npos;
+}
+
+template <class F> void ForEachLine(const std::string& s, F&& f, std::size_t from = 0) {
+    std::size_t pos = std::max(from, TextStart(s));
     while (pos < s.size()) {
         std::size_t nl = s.find('\n', pos);
         Span sp{};
@@ -665,51 +693,51 @@ bool Document::WriteString(std::string_view section, std::string_view entry,
     const std::string& s = text_;
     const char* eol = EolOf(s);
 
-    bool found = false, inside = false, done = false;
-    std::size_t insertAt = 0;
+    bool found = false, inside = false;
+    std::size_t insertAt = 0, valueAt = std::string::npos, valueEnd = 0;
     bool insertNeedsEol = false;
-    std::string out;
-    ForEachLine(s, [&](const Span& sp, const Line& l) {
-        if (l.kind == Kind::Section) {
-            if (inside) return false;
-            if (!found && SameName(l.name, section)) {
-                found = inside = true;
-                insertAt = sp.next;
-                insertNeedsEol = !sp.hasEol;
-            }
-            return true;
-        }
-        if (inside && l.kind == Kind::Entry) {
-            if (SameName(l.name, entry)) {
-                // Replace the value in its line; name and line end stay as they are.
-                std::size_t v = sp.begin + l.valueOffset;
-                out.reserve(s.size() + value.size() + 2);
-                out.append(s, 0, v).append(value).append(s, sp.end, std::string::npos);
-                done = true;
-                return false;
-            }
-            insertAt = sp.next;
-            insertNeedsEol = !sp.hasEol;
-        }
-        return true;
-    });
-    if (!done) {
+    const std::size_t from = FirstSectionLine(s, section);
+    if (from != std::string::npos)
+        ForEachLine(
+            s,
+            [&](const Span& sp, const Line& l) {
+                if (l.kind == Kind::Section) {
+                    if (inside) return false;
+                    if (!found && SameName(l.name, section)) {
+                        found = inside = true;
+                        insertAt = sp.next;
+                        insertNeedsEol = !sp.hasEol;
+                    }
+                    return true;
+                }
+                if (inside && l.kind == Kind::Entry) {
+                    if (SameName(l.name, entry)) {
+                        valueAt = sp.begin + l.valueOffset;
+                        valueEnd = sp.end;
+                        return false;
+                    }
+                    insertAt = sp.next;
+                    insertNeedsEol = !sp.hasEol;
+                }
+                return true;
+            },
+            from);
+    // Edited in place: a large file is not copied once per change.
+    if (valueAt != std::string::npos) {
+        // Replace the value in its line; name and line end stay as they are.
+        text_.replace(valueAt, valueEnd - valueAt, value);
+    } else if (found) {
         std::string add;
-        if (found) {
-            if (insertNeedsEol) add += EolBefore(s, insertAt, eol);
-            add.append(entry).append("=").append(value).append(eol);
-            out.reserve(s.size() + add.size());
-            out.append(s, 0, insertAt).append(add).append(s, insertAt, std::string::npos);
-        } else {
-            out.reserve(s.size() + section.size() + entry.size() + value.size() + 8);
-            out = s;
-            bool onlyBom = out.size() == Bom.size() && out == Bom;
-            if (!out.empty() && out.back() != '\n' && !onlyBom) out += EolBefore(s, s.size(), eol);
-            out.append("[").append(section).append("]").append(eol);
-            out.append(entry).append("=").append(value).append(eol);
-        }
+        if (insertNeedsEol) add += EolBefore(s, insertAt, eol);
+        add.append(entry).append("=").append(value).append(eol);
+        text_.insert(insertAt, add);
+    } else {
+        bool onlyBom = text_.size() == Bom.size() && text_ == Bom;
+        if (!text_.empty() && text_.back() != '\n' && !onlyBom)
+            text_ += EolBefore(s, s.size(), eol);
+        text_.append("[").append(section).append("]").append(eol);
+        text_.append(entry).append("=").append(value).append(eol);
     }
-    text_ = std::move(out);
     return true;
 }
 
