@@ -47,6 +47,9 @@ void CloseOnSignals(QWidget* window) {
         char buf[16];
         [[maybe_unused]] ssize_t n = ::read(g_signalFds[1], buf, sizeof buf);
         g_closingOnSignal = true;
+        // A box or dialog waiting for a click must not hold the close up.
+        while (QWidget* modal = QApplication::activeModalWidget())
+            if (!modal->close()) break;
         if (target)
             target->close();
         else

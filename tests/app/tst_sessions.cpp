@@ -1,6 +1,7 @@
 // Sessions with the real window and a real settings file in a temporary
 // program directory.
 #include "AppHarness.h"
+#include "AppPlatform.h"
 #include "ChannelView.h"
 #include "DLGSelect.h"
 #include "DlgSess.h"
@@ -8,10 +9,12 @@
 #include "Platform.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -104,6 +107,7 @@ private slots:
     void failedSaveAtASignalCloseIsToldOnStandardError();
     void concurrentInstancesKeepEachOthersSessions();
     void killedSavesLeaveNoTemporaries();
+    void signalCloseIsNotHeldByAnOpenBox();
 };
 
 void TstSessions::firstStartGivesDefaultsAndWritesSections() {
@@ -559,6 +563,26 @@ void TstSessions::killedSavesLeaveNoTemporaries() {
     QCOMPARE(Temporaries(dir.path()), QStringList());
     const QByteArray text = ReadFile(ini);
     QVERIFY(text.count(filler) == 20 && text.contains("[last]") && text.endsWith("Mode2=0\r\n"));
+}
+
+// SIGTERM while a box waits for a click (the report of a failed save, say):
+// the box goes, the window closes and saves.
+void TstSessions::signalCloseIsNotHeldByAnOpenBox() {
+    AppHarness h;
+    QVERIFY(h.Start());
+    QApplication::setQuitOnLastWindowClosed(false);
+    AppPlatform::CloseOnSignals(h.Main.get());
+    QTimer::singleShot(50, [] { ::raise(SIGTERM); });
+    QTimer::singleShot(5000, [] { // only when the signal did not end the box
+        if (QWidget* w = QApplication::activeModalWidget()) w->close();
+    });
+    QElapsedTimer t;
+    t.start();
+    QMessageBox::critical(h.Main.get(), "zelmar", "waiting for a click");
+    QVERIFY(t.elapsed() < 4000);
+    QVERIFY(!h.Main->isVisible());
+    QVERIFY(ReadFile(h.IniPath()).contains("[noname]"));
+    QVERIFY(AppPlatform::ClosingOnSignal());
 }
 
 QTEST_MAIN(TstSessions)
