@@ -148,7 +148,8 @@ bool Lock(int fd, int op) {
     for (;;) {
         if (::flock(fd, op | LOCK_NB) == 0) return true;
         if (errno == EINTR) continue;
-        if (errno != EWOULDBLOCK) return errno == ENOLCK || errno == EINVAL || errno == EOPNOTSUPP;
+        if (errno != EWOULDBLOCK) // no locks on this file system: go on without
+            return errno == ENOLCK || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF;
         if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(pause);
         pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(20));
@@ -816,7 +817,7 @@ Outcome Update(const std::string& file, const std::function<void(Document&)>& ed
             if (errno != ENOENT) return Failed(errno);
             // A file to lock: created empty, and removed again when nothing is written.
             fd.fd =
-                ::open(target.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+                ::open(target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
             if (fd.fd < 0 && errno == EEXIST) continue;
             if (fd.fd < 0) {
                 // Where no file can be made, a transaction that writes nothing still succeeds.
@@ -828,13 +829,21 @@ Outcome Update(const std::string& file, const std::function<void(Document&)>& ed
             created = true;
         } else {
             if (Outcome why = Replaceable(target, st); !why) return why;
-            fd.fd = ::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+            // Open for writing: where flock is emulated (NFS) an exclusive lock needs it.
+            fd.fd = ::open(target.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
             if (fd.fd < 0 && errno == ENOENT) continue;
             if (fd.fd < 0) return Failed(errno);
         }
         if (!Lock(fd.fd, LOCK_EX)) return Failed(EWOULDBLOCK, "locked by another program");
         if (StillCurrent(target, fd.fd)) break;
     }
+    struct Undo { // a file made only to be locked goes again unless it was written
+        bool armed;
+        const std::string& path;
+        ~Undo() {
+            if (armed) ::unlink(path.c_str());
+        }
+    } undo{created, target};
     // What holds now, under the lock.
     if (::fstat(fd.fd, &st) != 0) return Failed(errno);
     if (Outcome why = Replaceable(target, st); !why) return why;
@@ -843,13 +852,6 @@ Outcome Update(const std::string& file, const std::function<void(Document&)>& ed
     std::string before;
     if (!ReadAll(fd.fd, st, before)) return Failed(errno);
     Document doc(before);
-    struct Undo { // an exception from edit leaves no empty file behind
-        bool armed;
-        const std::string& path;
-        ~Undo() {
-            if (armed) ::unlink(path.c_str());
-        }
-    } undo{created, target};
     edit(doc);
     if (doc.Text() == before) return {};
     if (int error = Store(target, st, doc.Text())) return Failed(error);
