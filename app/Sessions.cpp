@@ -1,6 +1,5 @@
 // Sessions: every stored setting of both channels and the window, read from and
 // written to the settings file.
-#include "AppPlatform.h"
 #include "ChannelView.h"
 #include "DLGSelect.h"
 #include "DlgSess.h"
@@ -10,7 +9,6 @@
 #include "LedCheck.h"
 #include "Main.h"
 #include "MemoView.h"
-#include "Platform.h"
 #include "SessionNames.h"
 #include "device/PortMap.h"
 
@@ -20,8 +18,6 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QToolButton>
-
-#include <cstdio>
 
 namespace {
 
