@@ -19,6 +19,7 @@
 
 namespace {
 int g_signalFds[2] = {-1, -1};
+bool g_closingOnSignal = false;
 constexpr int kLoadWaitMs = 5000;
 
 // The main window loads its session in its first paint; a close before that
@@ -87,6 +88,10 @@ void CloseOnSignals(QWidget* window) {
     QObject::connect(notifier, &QSocketNotifier::activated, qApp, [target, watch] {
         char buf[16];
         [[maybe_unused]] ssize_t n = ::read(g_signalFds[1], buf, sizeof buf);
+        g_closingOnSignal = true;
+        // A box or dialog waiting for a click must not hold the close up.
+        while (QWidget* modal = QApplication::activeModalWidget())
+            if (!modal->close()) break;
         if (!target || !watch) {
             QApplication::quit();
             return;
@@ -110,6 +115,10 @@ void CloseOnSignals(QWidget* window) {
     struct sigaction old = {};
     if (sigaction(SIGHUP, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
         sigaction(SIGHUP, &sa, nullptr);
+}
+
+bool ClosingOnSignal() {
+    return g_closingOnSignal;
 }
 
 } // namespace AppPlatform

@@ -11,4 +11,6 @@ void Install();
 // SIGINT, SIGTERM and SIGHUP close `window` as if the user had closed it
 // (SIGHUP stays ignored when it was ignored at start, as under nohup).
 void CloseOnSignals(QWidget* window);
+// True once a signal started the close: no one may be there to answer a box.
+bool ClosingOnSignal();
 } // namespace AppPlatform

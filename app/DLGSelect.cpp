@@ -1,10 +1,28 @@
 #include "DLGSelect.h"
 
 #include "AppFonts.h"
+#include "AppPlatform.h"
 #include "IniEditor.h"
+#include "Platform.h"
+#include "SessionNames.h"
 
 #include <QListWidget>
 #include <QPushButton>
+
+#include <cstdio>
+
+void ReportSettingsFailure(QWidget* window, const std::string& what, const std::string& why) {
+    const std::string text = what + ": " + why;
+    std::fprintf(stderr, "zelmar: %s\n", text.c_str());
+    std::fflush(stderr);
+    if (window && window->isVisible() && !AppPlatform::ClosingOnSignal())
+        platform::ReportError(text);
+}
+
+namespace {
+// The name's bytes as the file holds them; the item shows them decoded.
+constexpr int StoredRole = Qt::UserRole;
+} // namespace
 
 TSelSession::TSelSession(TIniEditor* ini, std::function<QString()> currentSession, QWidget* parent)
     : QDialog(parent), Ini(ini), CurrentSession(std::move(currentSession)) {
@@ -47,8 +65,14 @@ void TSelSession::FormShow() {
     SessionList->clear();
     std::vector<std::string> names;
     Ini->ReadSection("Sessions", names);
-    for (const std::string& n : names)
-        SessionList->addItem(QString::fromStdString(n));
+    for (const std::string& n : names) {
+        // "Options", "Ports" and the like are no sessions: never listed, so never
+        // opened or deleted from here.
+        if (!session::IsValidName(n)) continue;
+        auto* item = new QListWidgetItem(QString::fromStdString(session::DisplayName(n)));
+        item->setData(StoredRole, QByteArray::fromStdString(n));
+        SessionList->addItem(item);
+    }
     SessionList->setCurrentRow(-1);
     SessionList->clearSelection();
     OKBtn->setEnabled(false);
@@ -73,12 +97,19 @@ void TSelSession::DelBtnClick() {
     if (item && item->isSelected()) {
         SelectedSession = item->text();
         // Never the current session, whatever its letter case.
-        if (SelectedSession.compare(CurrentSession(), Qt::CaseInsensitive) != 0) {
-            const QSignalBlocker block(SessionList);
-            delete SessionList->takeItem(SessionList->row(item));
-            const std::string name = SelectedSession.toStdString();
-            Ini->EraseEntry("Sessions", name);
-            Ini->EraseSection(name);
+        const std::string name = item->data(StoredRole).toByteArray().toStdString();
+        if (SelectedSession.compare(CurrentSession(), Qt::CaseInsensitive) != 0 &&
+            session::IsValidName(name)) {
+            const bool done = Ini->Update([&] {
+                Ini->EraseEntry("Sessions", name);
+                Ini->EraseSection(name);
+            });
+            if (done) {
+                const QSignalBlocker block(SessionList);
+                delete SessionList->takeItem(SessionList->row(item));
+            } else {
+                ReportSettingsFailure(this, "Session not deleted", Ini->LastError());
+            }
         }
     }
     {

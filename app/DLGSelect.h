@@ -3,10 +3,16 @@
 
 #include <QDialog>
 #include <functional>
+#include <string>
 
 class QListWidget;
 class QPushButton;
 class TIniEditor;
+
+// A change that did not reach the settings file ("<what>: <file>: <reason>"):
+// always a line on standard error, and a box while `window` is shown and
+// someone may be there to read it (not at a close a signal asked for).
+void ReportSettingsFailure(QWidget* window, const std::string& what, const std::string& why);
 
 class TSelSession : public QDialog {
     Q_OBJECT

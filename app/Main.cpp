@@ -485,7 +485,7 @@ void TTermMain::FormClose() {
 void TTermMain::ComPortBtnClick(int ch) {
     TChannelUi& c = Ch[ch];
     if (c.ComPortBtn->isChecked()) {
-        if (c.PortCombo->currentIndex() < 0) {
+        if (c.PortCombo->currentIndex() < 0 || PortEntryUnusable(ch)) {
             c.ComPortBtn->setChecked(false);
             platform::MessageBeep(0);
             return;

@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <array>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -103,8 +104,12 @@ public:
     // Sessions.
     void LoadSession();
     void SaveSession();
+    void WriteSession(TIniEditor& ini);
     // Reads the [Ports] section (COM1..COM8 to devices) into the port map; never written.
     void LoadPortMap();
+    // At a connect: true (and the reason in the channel's status panel) when the
+    // chosen port's [Ports] entry cannot be used.
+    bool PortEntryUnusable(int ch);
     QString SessionName;
     bool HalfSize = false;
 
@@ -178,6 +183,7 @@ public:
     QAction* showHintsItem = nullptr;
     QAction* AboutItem = nullptr;
     std::unique_ptr<TIniEditor> IniEditor;
+    std::map<int, QString> PortEntryProblems;  // port number to the text shown at a connect
     std::unique_ptr<TPrintDialog> PrintDialog; // replaceable by tests
     TSessNameDlg* SessNameDlg = nullptr;
     TSelSession* SelSession = nullptr;

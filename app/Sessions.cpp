@@ -14,19 +14,29 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QRadioButton>
+#include <QScreen>
 #include <QToolButton>
 
 namespace {
 
-std::string S(const QString& s) {
-    return s.toStdString();
+// How much of a window must lie on some screen to count as reachable.
+constexpr int MinVisibleWidth = 100, MinVisibleHeight = 50;
+
+bool Reachable(const QRect& frame) {
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect seen = frame.intersected(screen->availableGeometry());
+        if (seen.width() >= MinVisibleWidth && seen.height() >= MinVisibleHeight) return true;
+    }
+    return false;
 }
+
 } // namespace
 
 void TTermMain::LoadSession() {
     TIniEditor& ini = *IniEditor;
-    const std::string section = S(SessionName);
+    const std::string section = session::StoredName(ini, SessionName.toStdString());
     setWindowTitle("Varnex Dual Terminal [" + SessionName + "]");
 
     for (int ch = 0; ch < 2; ++ch) {
@@ -53,8 +63,15 @@ void TTermMain::LoadSession() {
     const int posX = ini.ReadInt(section, "PosX", -1);
     const int posY = ini.ReadInt(section, "PosY", -1);
     if (posX >= 1 && posY >= 1) {
-        move(x(), posY);
-        move(posX, posY);
+        if (Reachable(QRect(QPoint(posX, posY), frameGeometry().size()))) {
+            move(x(), posY);
+            move(posX, posY);
+        } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            // Stored on a screen that is gone: where the user can see it.
+            QRect r = frameGeometry();
+            r.moveCenter(screen->availableGeometry().center());
+            move(r.topLeft());
+        }
     }
 
     struct ComboEntry {
@@ -90,17 +107,29 @@ void TTermMain::LoadSession() {
 }
 
 void TTermMain::SaveSession() {
+    // Closed before the first paint loaded the session: the controls hold only
+    // defaults, which must not replace what is stored.
+    if (FirstPaint) return;
     TIniEditor& ini = *IniEditor;
-    const std::string section = S(SessionName);
+    // One transaction: a program closing at the same moment waits, and neither
+    // loses the other's entries.
+    const bool saved = ini.Update([&] { WriteSession(ini); });
+    if (!saved) ReportSettingsFailure(this, "Settings not saved", ini.LastError());
+}
+
+void TTermMain::WriteSession(TIniEditor& ini) {
+    const std::string section = session::StoredName(ini, SessionName.toStdString());
     std::vector<std::string> names;
     ini.ReadSection("Sessions", names);
     names.push_back(section);
+    // Entries that are no session names (a hand-made "Ports") are left alone.
     for (const std::string& n : names)
-        ini.WriteStr("Sessions", n, " ");
+        if (session::IsValidName(n)) ini.WriteStr("Sessions", n, " ");
 
     ini.WriteBool("Options", "Hints", HintsOn);
     ini.WriteInt("Options", "ANSIfont1", Ch[0].ANSIfont9->isChecked() ? 9 : 12);
     ini.WriteInt("Options", "ANSIfont2", Ch[1].ANSIfont9->isChecked() ? 9 : 12);
+    if (!session::IsValidName(section)) return;
 
     auto pair = [&](const char* name, auto value) {
         for (int ch = 0; ch < 2; ++ch)
@@ -123,12 +152,26 @@ void TTermMain::SaveSession() {
 }
 
 void TTermMain::LoadPortMap() {
-    for (const auto& [n, target] : session::ReadPortMap(*IniEditor))
+    std::map<int, std::string> problems;
+    for (const auto& [n, target] : session::ReadPortMap(*IniEditor, &problems))
         serial::SetPortMapEntry("COM" + std::to_string(n), target);
+    PortEntryProblems.clear();
+    for (const auto& [n, text] : problems)
+        PortEntryProblems[n] = QString::fromStdString(text);
+}
+
+bool TTermMain::PortEntryUnusable(int ch) {
+    const TChannelUi& c = Ch[ch];
+    const auto found = PortEntryProblems.find(c.PortCombo->currentIndex() + 1);
+    if (found == PortEntryProblems.end()) return false;
+    StatusPanels[c.StatusPanel]->setText(found->second);
+    return true;
 }
 
 void TTermMain::openSessionItemClick() {
     if (SelSession->exec() != QDialog::Accepted) return;
+    // Only names the list may show are sessions (never "Options" or "Ports").
+    if (!session::IsValidName(SelSession->SelectedSession.toStdString())) return;
     SessionName = SelSession->SelectedSession;
     LoadSession();
 }

@@ -269,8 +269,30 @@ void TIniEditor::WriteReal(const std::string& Section, const std::string& Entry,
 void TIniEditor::WriteStr(const std::string& Section, const std::string& Entry,
                           const std::string& Value) {
     if (!Has(Section, Entry, FFileName)) return;
+    if (FDoc) {
+        (void)FDoc->WriteString(Section, Entry, Value);
+        return;
+    }
     // Failures are not reported; the old file stays as it was.
     (void)profile::WriteString(FullFileName(), Section, Entry, Value);
+}
+
+bool TIniEditor::Update(const std::function<void()>& Edit) {
+    if (FDoc || FFileName.empty()) {
+        Edit();
+        return true;
+    }
+    const std::string file = FullFileName();
+    profile::Outcome result = profile::Update(file, [&](profile::Document& doc) {
+        struct Scope {
+            profile::Document*& slot;
+            ~Scope() { slot = nullptr; }
+        } scope{FDoc};
+        FDoc = &doc;
+        Edit();
+    });
+    FLastError = result ? std::string() : file + ": " + result.reason;
+    return static_cast<bool>(result);
 }
 
 bool TIniEditor::ReadBool(const std::string& Section, const std::string& Entry,
@@ -304,6 +326,7 @@ long double TIniEditor::ReadReal(const std::string& Section, const std::string& 
 std::string TIniEditor::ReadStr(const std::string& Section, const std::string& Entry,
                                 const std::string& Default) const {
     if (!Has(Section, Entry, FFileName)) return Default;
+    if (FDoc) return FDoc->GetString(Section, Entry, Default);
     return profile::GetString(FullFileName(), Section, Entry, Default);
 }
 
@@ -311,15 +334,18 @@ void TIniEditor::ReadSection(const std::string& Section, std::vector<std::string
     List.clear();
     // Without a file name there is no file to list (the program always sets one).
     if (FFileName.empty()) return;
-    List = Section.empty() ? profile::GetSectionNames(FullFileName())
-                           : profile::GetEntryNames(FullFileName(), Section);
+    if (FDoc)
+        List = Section.empty() ? FDoc->GetSectionNames() : FDoc->GetEntryNames(Section);
+    else
+        List = Section.empty() ? profile::GetSectionNames(FullFileName())
+                               : profile::GetEntryNames(FullFileName(), Section);
 }
 
 void TIniEditor::ReadValues(const std::string& Section, std::vector<std::string>& List) {
     KeyList.clear();
     List.clear();
     if (FFileName.empty() || Section.empty()) return;
-    KeyList = profile::GetEntryNames(FullFileName(), Section);
+    KeyList = FDoc ? FDoc->GetEntryNames(Section) : profile::GetEntryNames(FullFileName(), Section);
     for (const std::string& name : KeyList)
         List.push_back(ReadStr(Section, name, ""));
 }
@@ -327,7 +353,7 @@ void TIniEditor::ReadValues(const std::string& Section, std::vector<std::string>
 void TIniEditor::ReadAllSections(std::vector<std::string>& List) const {
     List.clear();
     if (FFileName.empty()) return;
-    List = profile::GetSectionNames(FullFileName());
+    List = FDoc ? FDoc->GetSectionNames() : profile::GetSectionNames(FullFileName());
 }
 
 void TIniEditor::InitEntry(const std::string& Section, const std::string& Entry) {
@@ -341,11 +367,17 @@ void TIniEditor::InitSection(const std::string& Section) {
 
 void TIniEditor::EraseSection(const std::string& Section) {
     if (Section.empty() || FFileName.empty()) return;
-    (void)profile::DeleteSection(FullFileName(), Section);
+    if (FDoc)
+        (void)FDoc->DeleteSection(Section);
+    else
+        (void)profile::DeleteSection(FullFileName(), Section);
 }
 
 void TIniEditor::EraseEntry(const std::string& Section, const std::string& Entry) {
     // Without an entry name the platform removal would take the whole section.
     if (!Has(Section, Entry, FFileName)) return;
-    (void)profile::DeleteEntry(FullFileName(), Section, Entry);
+    if (FDoc)
+        (void)FDoc->DeleteEntry(Section, Entry);
+    else
+        (void)profile::DeleteEntry(FullFileName(), Section, Entry);
 }

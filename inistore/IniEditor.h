@@ -1,12 +1,14 @@
 // TIniEditor: typed access to the entries of one settings file. It keeps no
 // copy of the file: every call composes the full file name anew and performs
 // one complete operation of the profile-file service, so a write is on disk
-// when the call returns and a read sees the file as it is now. No operation
-// reports an error: reads fall back to the caller's default, failed writes
-// change nothing.
+// when the call returns and a read sees the file as it is now. No single
+// operation reports an error: reads fall back to the caller's default, failed
+// writes change nothing. Update groups operations into one transaction and
+// tells whether its changes reached the file.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,9 +20,15 @@ enum TFileLocation : std::uint8_t {
     PathInFileName,  // FileName as it is (relative names from the working directory)
 };
 
+namespace profile {
+class Document;
+}
+
 class TIniEditor {
 public:
     TIniEditor() = default;
+    TIniEditor(const TIniEditor&) = delete;
+    TIniEditor& operator=(const TIniEditor&) = delete;
 
     const std::string& FileName() const { return FFileName; }
     // Stores the name only; the directory stays what FileLocation made it.
@@ -66,8 +74,18 @@ public:
     void EraseSection(const std::string& Section);
     void EraseEntry(const std::string& Section, const std::string& Entry);
 
+    // Runs Edit as one transaction on the file: every read and write of this
+    // editor inside it acts on the file's text as read once under the lock, and
+    // the file is replaced once at the end (other programs' transactions wait).
+    // Nested calls join the outer transaction. False when the changes could not
+    // be stored; LastError() then tells the file and the reason.
+    bool Update(const std::function<void()>& Edit);
+    const std::string& LastError() const { return FLastError; }
+
 private:
     std::string FFileName;
+    std::string FLastError;
+    profile::Document* FDoc = nullptr; // the text of the running transaction
     std::string FLocationDir;
     TFileLocation FFileLocation = ApplicationPath;
     std::vector<std::string> KeyList; // scratch list of ReadValues

@@ -3,7 +3,9 @@
 // time. It stands in for the platform service the settings store was designed
 // against, with the same results:
 //
-//  - 8-bit text; lines end in LF or CR LF when read, lines we write end in CR LF.
+//  - 8-bit text; lines end in LF or CR LF when read; lines we add end as the
+//    file's first line does (CR LF in a new file). A leading UTF-8 byte-order
+//    mark is no part of the first line and stays where it is.
 //  - Section and entry names compare without ASCII letter case; where a name
 //    occurs twice the first occurrence counts (a repeated section is invisible).
 //  - A value is the text after the first "=", blanks (space, tab) trimmed, one
@@ -11,9 +13,10 @@
 //    ValueLimit characters.
 //  - Strings passed in end at their first NUL (they were C strings) and names
 //    are trimmed and cut to NameLimit characters.
-//  - Lines that are neither section nor entry lines (comments, blank lines,
-//    garbage, "=" without a name, "[" without "]", lines longer than
-//    MaxLineLength) are ignored on reading and kept byte for byte on rewriting.
+//  - Lines that are neither section nor entry lines (comments: first non-blank
+//    character ";" or "#"; blank lines, garbage, "=" without a name, "[" without
+//    "]", lines longer than MaxLineLength) are ignored on reading and kept byte
+//    for byte on rewriting.
 //
 // Bad files never fail a read: anything that is not a readable regular file
 // reads as missing, and at most MaxFileSize bytes are ever looked at. Writes
@@ -21,9 +24,17 @@
 // refuse, leaving the old file untouched, when the file is not a regular
 // file, carries no write permission, cannot be read whole, is larger than
 // MaxFileSize, or when the text given cannot be stored as one line.
+//
+// Several programs may share one file. Every change is one transaction
+// (Update): the file is locked (flock, exclusive), read once, changed in
+// memory and replaced once, so concurrent transactions never lose each
+// other's changes. Reads take the lock shared. Temporary files of our naming
+// that a killed writer left beside the file are removed by the next
+// transaction.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,5 +80,40 @@ bool DeleteEntry(const std::string& file, std::string_view section, std::string_
 // lines; other lines in it (comments, blank lines) stay. True when the file
 // holds no such section afterwards.
 bool DeleteSection(const std::string& file, std::string_view section);
+
+// The text of a settings file in memory, with the operations above (same
+// rules, same results) acting on it.
+class Document {
+public:
+    Document() = default;
+    explicit Document(std::string text) : text_(std::move(text)) {}
+
+    std::string GetString(std::string_view section, std::string_view entry, std::string_view def,
+                          std::size_t bufferSize = ValueLimit + 1) const;
+    std::vector<std::string> GetEntryNames(std::string_view section,
+                                           std::size_t bufferSize = ListBufferSize) const;
+    std::vector<std::string> GetSectionNames(std::size_t bufferSize = ListBufferSize) const;
+    bool WriteString(std::string_view section, std::string_view entry, std::string_view value);
+    bool DeleteEntry(std::string_view section, std::string_view entry);
+    bool DeleteSection(std::string_view section);
+
+    const std::string& Text() const { return text_; }
+
+private:
+    std::string text_;
+};
+
+// The result of a transaction: empty `reason` on success, else why the file
+// was left as it was (the system's error text where there is one).
+struct Outcome {
+    int error = 0; // errno value, or 0
+    std::string reason;
+    explicit operator bool() const { return reason.empty(); }
+};
+
+// One transaction: locks the file, reads it, lets `edit` change the text and
+// replaces the file once when the text changed (a missing file is created
+// then). An exception from `edit` leaves the file untouched and passes on.
+Outcome Update(const std::string& file, const std::function<void(Document&)>& edit);
 
 } // namespace profile

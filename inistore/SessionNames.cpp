@@ -2,6 +2,11 @@
 
 #include "ProfileFile.h"
 
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <unistd.h>
+
 namespace session {
 namespace {
 
@@ -16,7 +21,74 @@ std::string Lower(std::string_view s) {
     return r;
 }
 
+bool IsValidUtf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t n = (c & 0xE0) == 0xC0   ? 1
+                        : (c & 0xF0) == 0xE0 ? 2
+                        : (c & 0xF8) == 0xF0 ? 3
+                                             : 0;
+        if (n == 0 || i + n >= s.size()) return false;
+        std::uint32_t cp = c & (0x3F >> n);
+        for (std::size_t k = 1; k <= n; ++k) {
+            unsigned char t = static_cast<unsigned char>(s[i + k]);
+            if ((t & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (t & 0x3F);
+        }
+        // Overlong forms, surrogates and values beyond Unicode are no UTF-8.
+        static const std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += n + 1;
+    }
+    return true;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Windows-1252 0x80..0x9F; the five unassigned bytes stand for themselves.
+constexpr std::uint16_t Cp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
 } // namespace
+
+std::string DisplayName(std::string_view stored) {
+    if (IsValidUtf8(stored)) return std::string(stored);
+    std::string out;
+    out.reserve(stored.size() * 2);
+    for (char ch : stored) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        AppendUtf8(out, c >= 0x80 && c < 0xA0 ? Cp1252High[c - 0x80] : c);
+    }
+    return out;
+}
+
+std::string StoredName(const TIniEditor& ini, const std::string& shown) {
+    std::vector<std::string> names;
+    for (const char* section : {"Sessions", ""}) {
+        ini.ReadSection(section, names);
+        for (const std::string& n : names)
+            if (n != shown && DisplayName(n) == shown) return n;
+    }
+    return shown;
+}
 
 std::optional<std::string> NameFromArguments(const std::vector<std::string>& args) {
     if (args.empty()) return std::nullopt;
@@ -46,6 +118,7 @@ std::string NameProblem(std::string_view name) {
     if (name.front() == ' ' || name.back() == ' ') return "name begins or ends with a blank";
     if (name.find_first_of("]=") != std::string_view::npos || name.front() == '[')
         return "name with [, ] or =";
+    if (name.front() == ';' || name.front() == '#') return "name begins with ; or #";
     std::string lower = Lower(name);
     if (lower == "options" || lower == "sessions" || lower == "ports") return "name is reserved";
     return {};
@@ -77,11 +150,54 @@ bool IsUsablePortTarget(std::string_view target) {
     return side == 'a' || side == 'b' || side == 'A' || side == 'B';
 }
 
-std::map<int, std::string> ReadPortMap(const TIniEditor& ini) {
+namespace {
+
+// The directory of the settings file, absolute and ending in "/".
+std::string SettingsDirectory(const TIniEditor& ini) {
+    std::string file = ini.FullFileName();
+    std::size_t slash = file.rfind('/');
+    std::string dir = slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+    if (dir.empty() || dir.front() != '/') {
+        char cwd[PATH_MAX];
+        if (!::getcwd(cwd, sizeof cwd)) return {};
+        std::string base = cwd;
+        if (base.back() != '/') base += '/';
+        dir = base + dir;
+    }
+    return dir;
+}
+
+bool IsNullModemName(std::string_view target) {
+    constexpr std::string_view prefix = "null-modem:";
+    return target.substr(0, prefix.size()) == prefix;
+}
+
+// The target as the user may read it in a status line: control characters shown as "?".
+std::string Printable(std::string_view target) {
+    std::string out(target.substr(0, 80));
+    for (char& c : out)
+        if (IsControl(static_cast<unsigned char>(c))) c = '?';
+    return DisplayName(out) + (target.size() > 80 ? "..." : "");
+}
+
+} // namespace
+
+std::map<int, std::string> ReadPortMap(const TIniEditor& ini,
+                                       std::map<int, std::string>* problems) {
     std::map<int, std::string> ports;
     for (int n = 1; n <= PortCount; ++n) {
-        std::string target = ini.ReadStr(PortsSection, "COM" + std::to_string(n), "");
-        if (IsUsablePortTarget(target)) ports[n] = target;
+        const std::string name = "COM" + std::to_string(n);
+        const std::string entry = ini.ReadStr(PortsSection, name, "");
+        if (entry.empty()) continue; // no entry: the default device
+        std::string target = entry;
+        if (target.front() != '/' && !IsNullModemName(target)) {
+            std::string dir = SettingsDirectory(ini);
+            if (!dir.empty()) target = dir + target;
+        }
+        if (IsUsablePortTarget(target))
+            ports[n] = target;
+        else if (problems)
+            (*problems)[n] = name + ": [Ports] entry \"" + Printable(entry) + "\" not usable";
     }
     return ports;
 }

@@ -1,16 +1,20 @@
 // Sessions with the real window and a real settings file in a temporary
 // program directory.
 #include "AppHarness.h"
+#include "AppPlatform.h"
 #include "ChannelView.h"
 #include "DLGSelect.h"
 #include "DlgSess.h"
 #include "EmulVT.h"
+#include "Platform.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -18,7 +22,17 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QThread>
+
 #include <csignal>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 QByteArray ReadFile(const QString& path) {
@@ -30,6 +44,47 @@ void WriteFile(const QString& path, const QByteArray& text) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(text);
+}
+
+// The built program, copied into `dir` so its settings file lies there too.
+QString InstallProgram(const QString& dir) {
+    const QString exe = QDir(dir).filePath("zelmar");
+    QFile::copy(ZELMAR_BIN, exe);
+    QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return exe;
+}
+
+void StartProgram(QProcess& proc, const QString& exe, const QStringList& args) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    proc.setProcessEnvironment(env);
+    proc.setWorkingDirectory(QFileInfo(exe).path());
+    proc.start(exe, args);
+    proc.waitForStarted(10000);
+}
+
+// True once the program's window thread waits in its event loop: the window
+// is shown and its session loaded (seen twice, so not a passing wait).
+bool WaitUntilIdle(QProcess& proc, int timeoutMs = 20000) {
+    const QString wchan = QString("/proc/%1/wchan").arg(proc.processId());
+    QElapsedTimer t;
+    t.start();
+    int seen = 0;
+    while (t.elapsed() < timeoutMs && proc.state() == QProcess::Running) {
+        seen = ReadFile(wchan).contains("poll") ? seen + 1 : 0;
+        if (seen == 2) return true;
+        QThread::msleep(30);
+    }
+    return false;
+}
+
+void Terminate(QProcess& proc) {
+    ::kill(static_cast<pid_t>(proc.processId()), SIGTERM);
+}
+
+// Temporary files a save leaves beside the settings file.
+QStringList Temporaries(const QString& dir) {
+    return QDir(dir).entryList({".Zelmar.ini.tmp*"}, QDir::Files | QDir::Hidden);
 }
 } // namespace
 
@@ -44,6 +99,15 @@ private slots:
     void sessionNameFromCommandLine();
     void unusableFilesAreSurvived();
     void sigtermSavesAndExitsZero();
+    void reservedNamesAndCommentsAreNoSessions();
+    void eightBitFileKeepsItsBytesAndLineEnds();
+    void offScreenPositionIsCentred();
+    void relativePortEntryIsUsedUnusableOneReported();
+    void closeBeforeTheSessionLoadedKeepsIt();
+    void failedSaveAtASignalCloseIsToldOnStandardError();
+    void concurrentInstancesKeepEachOthersSessions();
+    void killedSavesLeaveNoTemporaries();
+    void signalCloseIsNotHeldByAnOpenBox();
 };
 
 void TstSessions::firstStartGivesDefaultsAndWritesSections() {
@@ -245,7 +309,10 @@ void TstSessions::unusableFilesAreSurvived() {
     h.Close();
     QFile::setPermissions(h.Dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QCOMPARE(ReadFile(h.IniPath()), QByteArray("[noname]\r\nBaud1=4\r\n"));
-    QVERIFY(h.Errors.empty());
+    // The user is told once, with the file and the reason.
+    QCOMPARE(h.Errors,
+             (std::vector<std::string>{"Settings not saved: " + h.IniPath().toStdString() +
+                                       ": Permission denied"}));
 }
 
 void TstSessions::sigtermSavesAndExitsZero() {
@@ -278,6 +345,244 @@ void TstSessions::sigtermSavesAndExitsZero() {
              {"[Sessions]\r\nbench= \r\n", "Baud1=13", "Mode2=2", "RTS1=True", "Port1=0"})
             QVERIFY2(text.contains(kept), text.constData());
     }
+}
+
+// A hand-edited list: "Ports", "Options", "Sessions" (any case) and names with
+// "]" are no sessions, comment lines are no entries; none of them is listed,
+// and nothing of theirs is rewritten or removed.
+void TstSessions::reservedNamesAndCommentsAreNoSessions() {
+    AppHarness h;
+    const QByteArray sessions = "[Sessions]\r\n; see http://x/?y=z\r\nnoname= \r\nPorts= \r\n"
+                                "options= \r\nSESSIONS= \r\na]b= \r\n#old= \r\nLab= \r\n";
+    const QByteArray ports = "[Ports]\r\nCOM8=/dev/ttyS7\r\n# COM2=/dev/old\r\n";
+    WriteFile(h.IniPath(), sessions + ports + "[Options]\r\nHints=True\r\n" +
+                               "[Lab]\r\nBaud1=2\r\n# note=1\r\n");
+    QVERIFY(h.Start());
+    TSelSession* dlg = h.Main->SelSession;
+    dlg->FormShow();
+    QStringList listed;
+    for (int i = 0; i < dlg->SessionList->count(); ++i)
+        listed << dlg->SessionList->item(i)->text();
+    QCOMPARE(listed, (QStringList{"noname", "Lab"}));
+    dlg->SessionList->setCurrentRow(1);
+    dlg->DelBtn->click();
+    h.Close();
+    const QByteArray text = ReadFile(h.IniPath());
+    QVERIFY2(text.startsWith(QByteArray(sessions).replace("Lab= \r\n", "") + ports), text);
+    QVERIFY2(text.contains("[Options]\r\nHints=True\r\nANSIfont1=12\r\nANSIfont2=12\r\n# note=1"),
+             text);
+    QVERIFY(!text.contains("[Lab]") && text.count("Port1=") == 1);
+}
+
+// A file from a Windows editor: byte-order mark, LF line ends, a Windows-1252
+// session name. The name shows decoded, loads, and is saved under its own bytes.
+void TstSessions::eightBitFileKeepsItsBytesAndLineEnds() {
+    AppHarness h;
+    WriteFile(h.IniPath(), "\xEF\xBB\xBF[Sessions]\nnoname= \nM\xFCller= \n[M\xFCller]\nBaud1=3\n");
+    QVERIFY(h.Start());
+    TSelSession* dlg = h.Main->SelSession;
+    QString shown;
+    QTimer::singleShot(0, [dlg, &shown] {
+        if (dlg->SessionList->count() < 2) return dlg->reject(); // the list unread
+        dlg->SessionList->setCurrentRow(1);
+        shown = dlg->SessionList->currentItem()->text();
+        dlg->OKBtn->click();
+    });
+    h.Main->openSessionItem->trigger();
+    QCOMPARE(shown, QString::fromUtf8("M\xC3\xBCller"));
+    QCOMPARE(h.Main->windowTitle(), QString::fromUtf8("Varnex Dual Terminal [M\xC3\xBCller]"));
+    QCOMPARE(h.Ch(0).BaudCombo->currentIndex(), 3);
+    h.Ch(0).BaudCombo->setCurrentIndex(5);
+    h.Close();
+    const QByteArray text = ReadFile(h.IniPath());
+    QVERIFY2(
+        text.startsWith("\xEF\xBB\xBF[Sessions]\nnoname= \nM\xFCller= \n[M\xFCller]\nBaud1=5\n"),
+        text);
+    QVERIFY(!text.contains('\r') && text.count("[M\xFC") == 1 && !text.contains("\xC3"));
+}
+
+void TstSessions::offScreenPositionIsCentred() {
+    AppHarness h;
+    WriteFile(h.IniPath(), "[noname]\r\nPosX=5000\r\nPosY=4000\r\n");
+    QVERIFY(h.Start());
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QPoint off = h.Main->frameGeometry().center() - screen.center();
+    QVERIFY2(off.manhattanLength() <= 4, qPrintable(QString("%1,%2").arg(off.x()).arg(off.y())));
+    h.Close();
+    QVERIFY(!ReadFile(h.IniPath()).contains("PosX=5000"));
+
+    // 100 x 50 pixels on the screen are enough to reach the window.
+    const QPoint corner = screen.bottomRight() - QPoint(99, 49);
+    AppHarness h2;
+    WriteFile(
+        h2.IniPath(),
+        QString("[noname]\r\nPosX=%1\r\nPosY=%2\r\n").arg(corner.x()).arg(corner.y()).toUtf8());
+    QVERIFY(h2.Start());
+    QCOMPARE(h2.Main->pos(), corner);
+}
+
+// COM2 maps to a path relative to the settings file (a link to a pseudo-
+// terminal there); COM3's entry cannot be used and the connect says so.
+void TstSessions::relativePortEntryIsUsedUnusableOneReported() {
+    Pty pty;
+    QVERIFY(!pty.SlavePath.empty());
+    AppHarness h;
+    QVERIFY(QDir(h.Dir).mkpath("dev"));
+    QVERIFY(QFile::link(QString::fromStdString(pty.SlavePath), h.Dir + "/dev/tty"));
+    WriteFile(h.IniPath(), "[Ports]\r\nCOM2=dev/tty\r\nCOM3=bad\x01tty\r\n");
+    h.Main->LoadPortMap();
+    QVERIFY(h.Start());
+    QVERIFY(h.Connect(0, 1));
+    QVERIFY(pty.WriteAll("hi", 2));
+    QTRY_COMPARE(h.Main->RxData1(), std::string("hi"));
+    platform::TakeBeeps();
+    QVERIFY(!h.Connect(1, 2));
+    QCOMPARE(h.Main->StatusText(3), QString("COM3: [Ports] entry \"bad?tty\" not usable"));
+    QCOMPARE(platform::TakeBeeps().size(), std::size_t(1));
+}
+
+// A close before the first paint has loaded nothing: saving would put the
+// defaults over the stored session.
+void TstSessions::closeBeforeTheSessionLoadedKeepsIt() {
+    AppHarness h;
+    const QByteArray text = "[noname]\r\nBaud1=4\r\n";
+    WriteFile(h.IniPath(), text);
+    h.Close();
+    QCOMPARE(ReadFile(h.IniPath()), text);
+}
+
+// At a SIGTERM close no box may wait for a click: the failure goes to standard
+// error, the program ends at once, the old file stays. A read-only file, and a
+// full disk (the file size limit standing in for it).
+void TstSessions::failedSaveAtASignalCloseIsToldOnStandardError() {
+    QTemporaryDir dir;
+    const QString exe = InstallProgram(dir.path()), ini = dir.filePath("Zelmar.ini");
+    const QByteArray text = "[noname]\r\nBaud1=4\r\n" + QByteArray(20000, ';') + "\r\n";
+    for (const char* reason : {"Permission denied", "File too large"}) {
+        WriteFile(ini, text);
+        const bool readOnly = QByteArray(reason) == "Permission denied";
+        QFile::setPermissions(ini,
+                              readOnly ? QFile::ReadOwner : QFile::ReadOwner | QFile::WriteOwner);
+        QProcess proc;
+        if (!readOnly)
+            proc.setChildProcessModifier([] {
+                ::signal(SIGXFSZ, SIG_IGN);
+                rlimit rl{8192, 8192};
+                ::setrlimit(RLIMIT_FSIZE, &rl);
+            });
+        StartProgram(proc, exe, {});
+        QVERIFY(WaitUntilIdle(proc));
+        Terminate(proc);
+        QVERIFY(proc.waitForFinished(5000));
+        QCOMPARE(proc.exitCode(), 0);
+        const QString err = QString::fromUtf8(proc.readAllStandardError());
+        QVERIFY2(err.contains("zelmar: Settings not saved: " + ini + ": " + reason),
+                 qPrintable(err));
+        QCOMPARE(ReadFile(ini), text);
+        QCOMPARE(Temporaries(dir.path()), QStringList());
+    }
+}
+
+// Sixty rounds of two programs in one directory (sessions A_i and B_i), both
+// sent SIGTERM at once: every save is whole, every name listed.
+void TstSessions::concurrentInstancesKeepEachOthersSessions() {
+    QTemporaryDir dir;
+    const QString exe = InstallProgram(dir.path());
+    constexpr int Rounds = 60;
+    for (int i = 0; i < Rounds; ++i) {
+        QProcess a, b;
+        StartProgram(a, exe, {QString("A_%1").arg(i)});
+        StartProgram(b, exe, {QString("B_%1").arg(i)});
+        QVERIFY(WaitUntilIdle(a) && WaitUntilIdle(b));
+        Terminate(a);
+        Terminate(b);
+        QVERIFY(a.waitForFinished(10000) && b.waitForFinished(10000));
+        QCOMPARE(a.exitCode() + b.exitCode(), 0);
+    }
+    const QByteArray text = ReadFile(dir.filePath("Zelmar.ini"));
+    const QByteArray list = text.mid(0, text.indexOf("[Options]"));
+    for (int i = 0; i < Rounds; ++i)
+        for (const char* who : {"A", "B"}) {
+            const QByteArray name = QString("%1_%2").arg(who).arg(i).toUtf8();
+            QVERIFY2(list.contains("\r\n" + name + "= \r\n"), name);
+            const qsizetype at = text.indexOf("[" + name + "]\r\n");
+            QVERIFY2(at > 0, name);
+            QByteArray section = text.mid(at, text.indexOf("\r\n[", at + 1) - at);
+            if (section.endsWith("\r\n")) section.chop(2);
+            QVERIFY2(section.count("\r\n") == 21 && section.endsWith("Mode2=0"), section);
+        }
+}
+
+// SIGKILL in the middle of saves: the program is killed the moment its save
+// creates the temporary file (a 4 MB settings file keeps it busy writing). The
+// next save removes whatever the killed ones left.
+void TstSessions::killedSavesLeaveNoTemporaries() {
+    QTemporaryDir dir;
+    const QString exe = InstallProgram(dir.path()), ini = dir.filePath("Zelmar.ini");
+    const QByteArray filler = "; " + QByteArray(200000, 'x') + "\r\n";
+    WriteFile(ini, "[Sessions]\r\nnoname= \r\n" + filler.repeated(20));
+    const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    QVERIFY(watch >= 0);
+    QVERIFY(::inotify_add_watch(watch, QFile::encodeName(dir.path()).constData(), IN_CREATE) >= 0);
+    auto tempCreated = [watch](int timeoutMs) {
+        pollfd p{watch, POLLIN, 0};
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < timeoutMs && ::poll(&p, 1, timeoutMs) > 0) {
+            alignas(inotify_event) char buf[4096];
+            const ssize_t n = ::read(watch, buf, sizeof buf);
+            for (ssize_t at = 0; at < n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+                if (e->len && QByteArray(e->name).startsWith(".Zelmar.ini.tmp")) return true;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            }
+        }
+        return false;
+    };
+    constexpr int Rounds = 20;
+    int leftBehind = 0;
+    for (int round = 0; round < Rounds; ++round) {
+        QProcess proc;
+        StartProgram(proc, exe, {QString("K%1").arg(round)}); // each save changes the file
+        QVERIFY(WaitUntilIdle(proc));
+        Terminate(proc);
+        const bool caught = tempCreated(10000);
+        ::kill(static_cast<pid_t>(proc.processId()), SIGKILL);
+        QVERIFY(caught);
+        QVERIFY(proc.waitForFinished(5000));
+        leftBehind += Temporaries(dir.path()).isEmpty() ? 0 : 1;
+    }
+    ::close(watch);
+    qInfo("rounds that left a temporary file: %d of %d", leftBehind, Rounds);
+    QVERIFY(leftBehind > 0);
+    QProcess proc;
+    StartProgram(proc, exe, {"last"});
+    QVERIFY(WaitUntilIdle(proc));
+    Terminate(proc);
+    QVERIFY(proc.waitForFinished(10000));
+    QCOMPARE(Temporaries(dir.path()), QStringList());
+    const QByteArray text = ReadFile(ini);
+    QVERIFY(text.count(filler) == 20 && text.contains("[last]") && text.endsWith("Mode2=0\r\n"));
+}
+
+// SIGTERM while a box waits for a click (the report of a failed save, say):
+// the box goes, the window closes and saves.
+void TstSessions::signalCloseIsNotHeldByAnOpenBox() {
+    AppHarness h;
+    QVERIFY(h.Start());
+    QApplication::setQuitOnLastWindowClosed(false);
+    AppPlatform::CloseOnSignals(h.Main.get());
+    QTimer::singleShot(50, [] { ::raise(SIGTERM); });
+    QTimer::singleShot(5000, [] { // only when the signal did not end the box
+        if (QWidget* w = QApplication::activeModalWidget()) w->close();
+    });
+    QElapsedTimer t;
+    t.start();
+    QMessageBox::critical(h.Main.get(), "zelmar", "waiting for a click");
+    QVERIFY(t.elapsed() < 4000);
+    QVERIFY(!h.Main->isVisible());
+    QVERIFY(ReadFile(h.IniPath()).contains("[noname]"));
+    QVERIFY(AppPlatform::ClosingOnSignal());
 }
 
 QTEST_MAIN(TstSessions)

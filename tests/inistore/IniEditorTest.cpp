@@ -217,8 +217,29 @@ TEST(SessionNames, FromCommandLineAndRefusedNames) {
     const char* argv[] = {"/opt/zelmar/zelmar", "C:\\data\\lab", "test.cfg"};
     EXPECT_EQ(StartSessionName(3, argv), "lab test");
     // The new-session dialog also sees names the command line trims.
-    for (const std::string& bad : Strings{"", " lead", "trail ", "line\nbreak", {"nul\0x", 5}})
+    for (const std::string& bad :
+         Strings{"", " lead", "trail ", "line\nbreak", {"nul\0x", 5}, "; note", "#1"})
         EXPECT_FALSE(IsValidName(bad) || NameProblem(bad).empty()) << bad;
+    EXPECT_TRUE(IsValidName("a;b#") && IsValidName("M\xFCller"));
+}
+
+// Names are shown as UTF-8 where they are, as Windows-1252 otherwise, and
+// written back with the bytes the file holds.
+TEST_F(IniEditorTest, StoredNamesShownDecodedAndWrittenBackAsRead) {
+    const std::pair<std::string, std::string> shown[] = {
+        {"M\xFCller", "M\xC3\xBCller"},
+        {"M\xC3\xBCller", "M\xC3\xBCller"},
+        {"\x80\x81\x9F", "\xE2\x82\xAC\xC2\x81\xC5\xB8"},
+        {"\xC0\xAF", "\xC3\x80\xC2\xAF"},                 // overlong
+        {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xE2\x82\xAC"}, // a surrogate
+        {"ab\xE2\x82", "ab\xC3\xA2\xE2\x80\x9A"},         // cut short
+        {"plain", "plain"}};
+    for (const auto& [stored, utf8] : shown)
+        EXPECT_EQ(DisplayName(stored), utf8) << stored;
+    WriteFile(file, "[Sessions]\r\nM\xFCller= \r\n[Z\xE9ro]\r\n");
+    EXPECT_EQ(StoredName(ini, "M\xC3\xBCller"), "M\xFCller");
+    EXPECT_EQ(StoredName(ini, "Z\xC3\xA9ro"), "Z\xE9ro"); // a section not in the list
+    EXPECT_EQ(StoredName(ini, "new \xC3\xA9"), "new \xC3\xA9");
 }
 
 using SessionPorts = IniEditorTest;
@@ -230,13 +251,33 @@ TEST_F(SessionPorts, PortMapFromTheSettingsFile) {
                     "COM7=\"/dev/serial/by-id/usb adapter\"\r\n"
                     "COM8=null-modem:12B\r\nCOM9=/dev/ttyS8\r\nCOM1=/dev/second\r\n"
                     "[Ports]\r\nCOM3=/dev/ttyS2\r\n");
-    EXPECT_EQ(ReadPortMap(ini), (std::map<int, std::string>{{1, "/dev/ttyUSB3"},
-                                                            {2, "null-modem:2a"},
-                                                            {7, "/dev/serial/by-id/usb adapter"},
-                                                            {8, "null-modem:12B"}}));
+    std::map<int, std::string> problems;
+    // A relative path counts from the settings file's directory.
+    EXPECT_EQ(ReadPortMap(ini, &problems),
+              (std::map<int, std::string>{{1, "/dev/ttyUSB3"},
+                                          {2, "null-modem:2a"},
+                                          {3, dir / "ttyS0"},
+                                          {7, "/dev/serial/by-id/usb adapter"},
+                                          {8, "null-modem:12B"}}));
+    EXPECT_EQ(problems,
+              (std::map<int, std::string>{{5, "COM5: [Ports] entry \"null-modem:x\" not usable"},
+                                          {6, "COM6: [Ports] entry \"/dev/\" not usable"}}));
     for (const char* bad : {"null-modem:1", "null-modem:a", "null-modem:1c", "NULL-MODEM:1a",
                             "/dev/tty\x01", "/", "relative/path"})
         EXPECT_FALSE(IsUsablePortTarget(bad)) << bad;
+
+    // A settings file named relative to the working directory.
+    WriteFile(file, "[Ports]\r\nCOM1=sub/tty\r\nCOM2=bad\x01tty\r\n");
+    TIniEditor rel;
+    rel.SetFileLocation(PathInFileName);
+    rel.SetFileName(std::filesystem::relative(file).string());
+    problems.clear();
+    EXPECT_EQ(ReadPortMap(rel, &problems),
+              (std::map<int, std::string>{{1, std::filesystem::current_path().string() + "/" +
+                                                  std::filesystem::relative(dir.Path()).string() +
+                                                  "/sub/tty"}}));
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[2].find("bad?tty\" not usable"), std::string::npos) << problems[2];
 }
 
 } // namespace
