@@ -396,7 +396,8 @@ void Replay(TTermMain& m, double mb) {
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Off screen unless a platform is asked for (xcb: the figures on a real X server).
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     AppPlatform::Install();
     platform::SetBeeper({});
