@@ -6,8 +6,8 @@
 //     and in ANSI mode by turns: throughput, CPU per MB, longest stall, paints
 //     per second, and whether the final picture is rxview's for the same bytes;
 //  5. "replay": the switch to ANSI mode with a 50 MB history (and back to ASCII).
-// Prints figures; never fails on time. `bench_window modes [MB] [rounds]`,
-// `bench_window replay [MB]` run one of them.
+// Prints figures; never fails on time. `bench_window modes [MB] [rounds] [POINTS]`,
+// `bench_window replay [MB]` run one of them (POINTS: the terminal font, 12 or 9).
 #include "AnsiPng.h"
 #include "AppPlatform.h"
 #include "EmulVT.h"
@@ -276,7 +276,7 @@ struct ModeRun {
 
 // Channel 1 in the given mode takes the whole stream from a pty written as
 // fast as the kernel takes it.
-ModeRun RunMode(TTermMain& m, bool ansi, const std::string& stream) {
+ModeRun RunMode(TTermMain& m, bool ansi, const std::string& stream, int points) {
     ModeRun r;
     TChannelUi& c = m.Channel(0);
     (ansi ? c.ANSIcheck : c.ASCIIcheck)->click();
@@ -312,7 +312,7 @@ ModeRun RunMode(TTermMain& m, bool ansi, const std::string& stream) {
     if (ansi) {
         QTest::qWait(100); // the last refresh
         const QImage shown = c.EmulVT->grab().toImage();
-        const QImage rxview = emulvt::RenderAnsiImage(m.RxData1(), true, 12);
+        const QImage rxview = emulvt::RenderAnsiImage(m.RxData1(), true, points);
         r.sameAsRxview =
             r.complete && m.RxData1() == stream && shown.convertToFormat(rxview.format()) == rxview;
     }
@@ -321,10 +321,13 @@ ModeRun RunMode(TTermMain& m, bool ansi, const std::string& stream) {
     return r;
 }
 
-void ModeRace(TTermMain& m, double mb, int rounds) {
+void ModeRace(TTermMain& m, double mb, int rounds, int points) {
     const std::string stream = AnsiArt(size_t(mb * 1e6), 7);
-    std::printf("modes: %.1f MB of dense ANSI art through a pty into channel 1, %d rounds\n",
-                stream.size() / 1e6, rounds);
+    points = points == 9 ? 9 : 12;
+    (points == 9 ? m.ANSIfONT9_1Click() : m.ANSIfont12_1Click());
+    std::printf("modes: %.1f MB of dense ANSI art through a pty into channel 1, %d rounds, "
+                "%d-point terminal font\n",
+                stream.size() / 1e6, rounds, points);
     std::vector<double> ratio, cpuRatio, asciiRate, ansiRate, asciiCpu, ansiCpu, paintRate;
     qint64 worstAscii = 0, worstAnsi = 0;
     bool allSame = true;
@@ -332,11 +335,11 @@ void ModeRace(TTermMain& m, double mb, int rounds) {
         ModeRun ascii, ansi;
         // Alternate which goes first, so a drift in the machine's load evens out.
         if (i % 2 == 0) {
-            ascii = RunMode(m, false, stream);
-            ansi = RunMode(m, true, stream);
+            ascii = RunMode(m, false, stream, points);
+            ansi = RunMode(m, true, stream, points);
         } else {
-            ansi = RunMode(m, true, stream);
-            ascii = RunMode(m, false, stream);
+            ansi = RunMode(m, true, stream, points);
+            ascii = RunMode(m, false, stream, points);
         }
         std::printf("  round %d: ASCII %5.1f MB/s %6.1f ms CPU/MB stall %3lld ms | "
                     "ANSI %5.1f MB/s %6.1f ms CPU/MB stall %3lld ms, %4.0f paints/s, "
@@ -375,22 +378,30 @@ void Replay(TTermMain& m, double mb) {
     for (char b : stream)
         m.AddRxByte1(static_cast<unsigned char>(b));
     QTest::qWait(50);
-    std::vector<double> toAnsi, toAscii;
+    // Wall time, and the window thread's CPU time, which a loaded machine
+    // does not stretch.
+    std::vector<double> toAnsi, toAscii, cpuAnsi, cpuAscii;
     for (int i = 0; i < 3; ++i) {
         QElapsedTimer t;
         t.start();
+        double cpu0 = ThreadCpuSeconds();
         c.ANSIcheck->click();
         c.EmulVT->repaint();
         toAnsi.push_back(t.elapsed() / 1000.0);
+        cpuAnsi.push_back(ThreadCpuSeconds() - cpu0);
         QTest::qWait(50);
         t.start();
+        cpu0 = ThreadCpuSeconds();
         c.ASCIIcheck->click();
         c.OutPutList->repaint();
         toAscii.push_back(t.elapsed() / 1000.0);
+        cpuAscii.push_back(ThreadCpuSeconds() - cpu0);
         QTest::qWait(50);
     }
-    std::printf("replay of a %.1f MB history, medians of 3: to ANSI %.3f s, to ASCII %.3f s\n",
-                stream.size() / 1e6, Median(toAnsi), Median(toAscii));
+    std::printf("replay of a %.1f MB history, medians of 3: to ANSI %.3f s (CPU %.3f s), "
+                "to ASCII %.3f s (CPU %.3f s)\n",
+                stream.size() / 1e6, Median(toAnsi), Median(cpuAnsi), Median(toAscii),
+                Median(cpuAscii));
     m.ClearInpBtn1Click();
 }
 } // namespace
@@ -415,7 +426,8 @@ int main(int argc, char** argv) {
     if (only.isEmpty() || only == "ansi") AnsiStream(main);
     if (only.isEmpty() || only == "idle") IdleCpu(main);
     if (only.isEmpty() || only == "modes")
-        ModeRace(main, argc > 2 ? std::atof(argv[2]) : 10, argc > 3 ? std::atoi(argv[3]) : 5);
+        ModeRace(main, argc > 2 ? std::atof(argv[2]) : 10, argc > 3 ? std::atoi(argv[3]) : 5,
+                 argc > 4 ? std::atoi(argv[4]) : 12);
     if (only.isEmpty() || only == "replay") Replay(main, argc > 2 ? std::atof(argv[2]) : 50);
     return 0;
 }
