@@ -92,8 +92,10 @@ private:
     void SendFailed(int ch, unsigned generation, const std::string& message);
 
     static constexpr int kRxSliceMs = 10; // longest stretch of reading between window events
+    static constexpr int kRxBlock = 4096; // bytes taken from the port per read
     TTermMain* TermMain;
     std::array<bool, 2> RxContinues{}; // a read continuation is queued
+    std::array<bool, 2> RxReading{};   // bytes read are being handed on
     std::array<std::unique_ptr<TComPortN>, 2> Ports;
     std::array<TSendQueue, 2> Senders;
     std::array<unsigned, 2>

@@ -384,6 +384,7 @@ void TTermMain::BuildChannel(int ch) {
     AttachChannelViews(*c.View, c.OutPutList, c.InputList, c.EmulVT);
     TEmulVT* emul = c.EmulVT;
     c.View->FeedAnsi = [emul](std::uint8_t b) { emul->FeedChar(static_cast<char>(b)); };
+    c.View->FeedAnsiText = [emul](std::string_view text) { emul->FeedText(text); };
     c.View->ClearAnsi = [emul] { emul->ClearView(); };
     c.View->ResetAnsi = [emul] { emul->ResetTerminal(); };
     c.View->SendByte = [this, ch](std::uint8_t b) { SerForm->SendByte(ch, b); };

@@ -99,9 +99,20 @@ void TChannelView::SetMode(std::uint8_t mode) {
         // Resumed editor first, then the receive view.
         TUpdateLock out(FOutPutList);
         TUpdateLock in(FInputList);
-        // By index: a nested receive during a replay hook must not invalidate it.
-        for (std::size_t i = 0; i < FRxData.size(); ++i)
-            ShowRxByte(static_cast<std::uint8_t>(FRxData[i]));
+        if (ansi && FeedAnsiText) {
+            // In slices copied out of the history: whatever a hook lets run
+            // meanwhile may append to it, and must not move what is being fed.
+            constexpr std::size_t kSlice = std::size_t{64} << 10;
+            std::string slice;
+            for (std::size_t i = 0; i < FRxData.size(); i += kSlice) {
+                slice.assign(FRxData, i, kSlice);
+                FeedAnsiText(slice);
+            }
+        } else {
+            // By index: a nested receive during a replay hook must not invalidate it.
+            for (std::size_t i = 0; i < FRxData.size(); ++i)
+                ShowRxByte(static_cast<std::uint8_t>(FRxData[i]));
+        }
         for (std::size_t i = 0; i < FTxData.size(); ++i)
             ShowTxByte(static_cast<std::uint8_t>(FTxData[i]));
     }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 class TChannelView {
 public:
@@ -61,7 +62,10 @@ public:
 
     // ---- hooks set by the window (each may stay empty)
     std::function<void(std::uint8_t)> FeedAnsi; // a byte for the terminal view
-    std::function<void()> ClearAnsi;            // ClearView of the terminal view
+    // Many bytes for the terminal view, as FeedAnsi for each in turn; a mode
+    // switch replays the history through it when set.
+    std::function<void(std::string_view)> FeedAnsiText;
+    std::function<void()> ClearAnsi; // ClearView of the terminal view
     // Blank the terminal view and put its interpreter back to its state when
     // new, before a mode switch replays the history; ClearAnsi when not set.
     std::function<void()> ResetAnsi;
