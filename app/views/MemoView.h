@@ -91,10 +91,14 @@ public:
     // Key-down and character events, in the terms of the key logic.
     std::function<void(TTxEditor* sender, std::uint16_t key, TShiftState shift)> OnKeyDown;
     std::function<void(TTxEditor* sender, char32_t ch)> OnKeyPress;
+    // Shift+Insert or the menu's "Paste to send": the clipboard's text is to
+    // be sent (Ctrl+V stays a key like the others).
+    std::function<void(TTxEditor* sender)> OnPaste;
 
 protected:
     bool event(QEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
     void inputMethodEvent(QInputMethodEvent* e) override;
     void changeEvent(QEvent* e) override;
 
