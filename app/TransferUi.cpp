@@ -29,7 +29,8 @@
 
 namespace {
 constexpr std::size_t kAhead = 256 * 1024; // most bytes of a send waiting in the queue
-constexpr int kTickMs = 4;
+constexpr int kTickMs = 4;                 // a send without pauses
+constexpr int kPacedTickMs = 1; // a paced one: its pauses are kept to about a millisecond
 constexpr int kFlushMs = 1000;
 
 QString Size(std::uint64_t n) {
@@ -486,13 +487,14 @@ bool TTransferUi::StartJob(int ch, std::unique_ptr<TJob> job, bool showProgress)
     j.ShowProgress = showProgress;
     if (showProgress) {
         j.Progress =
-            std::make_unique<TSendProgress>(Main, tr("Sending on %1").arg(PortName(ch)), j.What);
+            std::make_unique<TSendProgress>(Main, tr("Sending on %1").arg(PortName(ch)),
+                                            tr("Sending %1 on %2").arg(j.What, PortName(ch)));
         j.Progress->setObjectName(QString("SendProgress%1").arg(ch + 1));
         j.Progress->OnCancel = [this, ch] { CancelSend(ch); };
         j.Progress->Show(0, j.Pacer.Total(), 0);
         j.Progress->show();
     }
-    j.Timer.setInterval(kTickMs);
+    j.Timer.setInterval(j.Pacer.Paced() ? kPacedTickMs : kTickMs);
     j.Timer.setTimerType(Qt::PreciseTimer);
     connect(&j.Timer, &QTimer::timeout, this,
             [this, ch] { platform::Guarded([this, ch] { Tick(ch); }); });
@@ -535,11 +537,10 @@ void TTransferUi::Tick(int ch) {
     bool fed = false;
     for (;;) {
         if (j.Pausing) {
-            if (sent < j.Fed) break; // the pause starts once the bytes have gone
-            if (!j.PauseClock.isValid()) j.PauseClock.start();
-            if (j.PauseClock.elapsed() < j.PauseMs) break;
+            // The pause runs from the piece's start and ends no sooner than
+            // the device has taken it.
+            if (sent < j.Fed || j.PauseClock.elapsed() < j.PauseMs) break;
             j.Pausing = false;
-            j.PauseClock.invalidate();
         }
         if (j.Pacer.AtEnd()) {
             if (sent == j.Fed) {
@@ -558,6 +559,7 @@ void TTransferUi::Tick(int ch) {
         if (pause > 0) {
             j.Pausing = true;
             j.PauseMs = pause;
+            j.PauseClock.start();
         }
     }
     if (j.Progress && (j.ShownClock.elapsed() >= 100)) {

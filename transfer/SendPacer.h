@@ -23,6 +23,7 @@ public:
     // a CR not followed by LF); 0 for none. Negative values count as 0.
     void SetDelays(int charMs, int lineMs);
 
+    bool Paced() const { return FCharMs > 0 || FLineMs > 0; }
     std::uint64_t Total() const { return FTotal; } // the file's size as opened
     std::uint64_t Taken() const { return FTaken; } // bytes handed out so far
     bool AtEnd();
