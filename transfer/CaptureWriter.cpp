@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 namespace {
-constexpr std::size_t kLineWidth = 60; // as the ASCII view
 
 void AppendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
@@ -30,38 +29,7 @@ std::string ErrnoText(int err) {
 }
 } // namespace
 
-void TLineFormer::Add(std::uint8_t b, TClock::time_point now, const TSink& sink) {
-    // A line is stamped with the time of its first character (an empty one
-    // with the time of the line end that ends it), not when the view added it.
-    auto emit = [&] {
-        sink(FLine, FStamped ? FBegan : now);
-        FLine.clear();
-        FStamped = false;
-    };
-    if (!FOpen) {
-        FOpen = true;
-        FLineEnd = false;
-        FLine.clear();
-        FStamped = false;
-    }
-    if (FLine.size() == kLineWidth) emit();
-    if (b == 13 || b == 10) {
-        if (FLineEnd) {
-            emit();
-            FLineEnd = false;
-        } else {
-            FLineEnd = true;
-        }
-        return;
-    }
-    if (!FStamped) {
-        FBegan = now;
-        FStamped = true;
-    }
-    FLine.push_back(b < 32 ? '.' : static_cast<char>(b));
-}
-
-void TLineFormer::FlushOpen(const TSink& sink) {
+void TLineFormer::FlushOpen(const std::function<void(std::string_view, TClock::time_point)>& sink) {
     if (HasOpenLine()) sink(FLine, FBegan);
     FLine.clear();
     FStamped = false;
@@ -78,12 +46,22 @@ std::string IsoLocalTime(std::chrono::system_clock::time_point t) {
         frac += 1000;
         --secs;
     }
-    std::tm tm{};
-    localtime_r(&secs, &tm);
-    char buf[40];
-    const std::size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
-    std::snprintf(buf + n, sizeof buf - n, ".%03ld", frac);
-    return buf;
+    // Lines come by the hundred thousand a second at full speed: the local
+    // time of a second is worked out once.
+    thread_local std::time_t cachedSecs = -1;
+    thread_local char cached[32];
+    thread_local std::size_t cachedLen = 0;
+    if (secs != cachedSecs) {
+        std::tm tm{};
+        localtime_r(&secs, &tm);
+        cachedLen = std::strftime(cached, sizeof cached, "%Y-%m-%dT%H:%M:%S", &tm);
+        cachedSecs = secs;
+    }
+    std::string out(cached, cachedLen);
+    const char digits[4] = {'.', char('0' + frac / 100), char('0' + frac / 10 % 10),
+                            char('0' + frac % 10)};
+    out.append(digits, 4);
+    return out;
 }
 
 TCaptureWriter::TCaptureWriter() = default;
@@ -132,7 +110,7 @@ void TCaptureWriter::Tx(std::string_view bytes) {
 void TCaptureWriter::TextByte(int dir, std::uint8_t b) {
     if (FFd < 0) return;
     ++FBytesIn;
-    FLines[dir].Add(b, Now(), [this, dir](std::string_view line, TClock::time_point began) {
+    FLines[dir].Add(b, Now, [this, dir](std::string_view line, TClock::time_point began) {
         AppendLine(dir, line, began);
     });
     if (FBuffer.size() >= FBufferSize) WriteOut();

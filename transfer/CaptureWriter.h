@@ -33,13 +33,47 @@ struct TCaptureOptions {
 class TLineFormer {
 public:
     using TClock = std::chrono::system_clock;
-    // A finished line: its bytes (Windows-1252) and when it began.
-    using TSink = std::function<void(std::string_view line, TClock::time_point began)>;
+    static constexpr std::size_t kLineWidth = 60;
 
-    void Add(std::uint8_t b, TClock::time_point now, const TSink& sink);
+    // Adds a byte; sink(line, began) takes each finished line (its bytes,
+    // Windows-1252). The clock is asked only when a line gets its first
+    // character, so the receive path does not pay for a time per byte.
+    template <class TNow, class TSink>
+    void Add(std::uint8_t b, const TNow& now, const TSink& sink) {
+        // A line is stamped with the time of its first character (an empty
+        // one with the time of the line end that ends it), not when the view
+        // added it.
+        auto finish = [&] {
+            sink(std::string_view(FLine), FStamped ? FBegan : now());
+            FLine.clear();
+            FStamped = false;
+        };
+        if (!FOpen) {
+            FOpen = true;
+            FLineEnd = false;
+            FLine.clear();
+            FStamped = false;
+        }
+        if (FLine.size() == kLineWidth) finish();
+        if (b == 13 || b == 10) {
+            if (FLineEnd) {
+                finish();
+                FLineEnd = false;
+            } else {
+                FLineEnd = true;
+            }
+            return;
+        }
+        if (!FStamped) {
+            FBegan = now();
+            FStamped = true;
+        }
+        FLine.push_back(b < 32 ? '.' : static_cast<char>(b));
+    }
     // The line begun but not ended (its text, and whether there is one).
     bool HasOpenLine() const { return FOpen && !FLine.empty(); }
-    void FlushOpen(const TSink& sink); // hands over the open line and starts afresh
+    // Hands over the open line and starts afresh.
+    void FlushOpen(const std::function<void(std::string_view, TClock::time_point)>& sink);
 
 private:
     std::string FLine;

@@ -1,7 +1,8 @@
 // Figures of capture and send file in the running window (offscreen):
 //  1. receive throughput from a pseudo-terminal with no capture, a raw capture
 //     and a text capture, each with the longest event-loop stall;
-//  2. send-file throughput into a pseudo-terminal whose far end reads.
+//  2. send-file throughput into a pseudo-terminal whose far end reads;
+//  3. the capture writer alone (no window): how far above the receive path it runs.
 // Prints figures; never fails on time.
 #include "AppPlatform.h"
 #include "FSerPort.h"
@@ -167,6 +168,32 @@ void SendFile(TTermMain& m, const QString& dir) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     m.Channel(1).ComPortBtn->click();
 }
+void WriterAlone(const QString& dir) {
+    std::string data(1 << 20, 'x');
+    std::mt19937 rng(1);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = i % 72 == 71 ? '\n' : static_cast<char>(' ' + rng() % 90);
+    const int rounds = 256;
+    for (int format = 0; format < 2; ++format) {
+        const QString file = dir + "/writer.bin";
+        TCaptureWriter w;
+        TCaptureOptions o;
+        o.Format = static_cast<TCaptureFormat>(format);
+        o.Replace = true;
+        w.Open(file.toStdString(), o);
+        QElapsedTimer t;
+        t.start();
+        for (int r = 0; r < rounds; ++r)
+            for (const char c : data)
+                w.Rx(static_cast<std::uint8_t>(c));
+        w.Close();
+        const double secs = t.elapsed() / 1000.0;
+        std::printf("capture writer alone, %s: %.0f MB/s (%d MiB in %.2f s)\n",
+                    format ? "text lines" : "raw", rounds * double(data.size()) / secs / 1e6,
+                    rounds, secs);
+        QFile::remove(file);
+    }
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -190,5 +217,6 @@ int main(int argc, char** argv) {
         Capture(main, dir.path(), "text capture", 1);
     }
     if (only.isEmpty() || only == "send") SendFile(main, dir.path());
+    if (only.isEmpty() || only == "writer") WriterAlone(dir.path());
     return 0;
 }
