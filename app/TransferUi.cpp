@@ -199,6 +199,7 @@ struct TTransferUi::TJob {
     QElapsedTimer Clock;
     QElapsedTimer ShownClock; // the progress is redrawn a few times a second
     QTimer Timer;
+    QString Failure; // the file could not be read to its end
     std::unique_ptr<TSendProgress> Progress;
     bool ShowProgress = false;
 };
@@ -542,16 +543,36 @@ void TTransferUi::Tick(int ch) {
             if (sent < j.Fed || j.PauseClock.elapsed() < j.PauseMs) break;
             j.Pausing = false;
         }
-        if (j.Pacer.AtEnd()) {
+        // A file that cannot be read any more ends like one that is through:
+        // what was read still goes out and is shown, then one message.
+        bool atEnd = !j.Failure.isEmpty();
+        std::string piece;
+        int pause = 0;
+        try {
+            if (!atEnd) atEnd = j.Pacer.AtEnd();
+            if (!atEnd && j.Fed - sent < kAhead && !fed) piece = j.Pacer.Next(kAhead, pause);
+        } catch (const std::exception& e) {
+            j.Failure = tr("%1: sending %2 stopped after %3 bytes: %4")
+                            .arg(PortName(ch), j.What)
+                            .arg(j.Fed)
+                            .arg(QString::fromStdString(e.what()));
+            atEnd = true;
+        }
+        if (atEnd) {
             if (sent == j.Fed) {
-                EndJob(ch, tr("%1: sent %2 (%3 bytes)").arg(PortName(ch), j.What).arg(j.Fed));
+                const QString failure = j.Failure;
+                EndJob(ch, failure.isEmpty()
+                               ? tr("%1: sent %2 (%3 bytes)").arg(PortName(ch), j.What).arg(j.Fed)
+                               : failure);
+                if (!failure.isEmpty()) {
+                    platform::MessageBeep(0);
+                    if (ShowMessage) ShowMessage(failure);
+                }
                 return;
             }
             break;
         }
-        if (j.Fed - sent >= kAhead || fed) break;
-        int pause = 0;
-        const std::string piece = j.Pacer.Next(kAhead, pause);
+        if (piece.empty()) break;
         ser->Send(ch, piece);
         j.Taken += piece;
         j.Fed += piece.size();

@@ -294,6 +294,15 @@ void TstTransfer::cancelAndDisconnectStopASendAtOnce() {
     QVERIFY(h.Main->StatusText(2).contains("ended by the disconnect"));
     QCOMPARE(h.Main->TxData1(), got);
     QVERIFY(!t.StartSend(0, file, 0, 0)); // nothing to send on
+
+    // A file that fails while it is read ends the send with one message.
+    QStringList messages;
+    t.ShowMessage = [&](const QString& m) { messages << m; };
+    QVERIFY(h.Connect(0, 0));
+    QVERIFY(t.StartSend(0, "/proc/self/mem", 0, 0)); // reading offset 0 fails
+    QTRY_VERIFY(!t.Sending(0));
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0].contains("stopped after 0 bytes"), qPrintable(messages[0]));
     QVERIFY(h.Errors.empty());
 }
 
