@@ -8,6 +8,7 @@
 #include "TransferUi.h"
 #include "device/PortMap.h"
 
+#include <QAction>
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
@@ -153,9 +154,17 @@ void TstTransfer::textCaptureMatchesTheViewsAndIsWrittenAtClose() {
     QVERIFY(h.Connect(1, 1));
     TTransferUi& t = *h.Main->Transfers;
     const QString file = h.Dir + "/both.log";
-    TCaptureOptions o;
-    o.Format = TCaptureFormat::cfTextBoth;
-    QVERIFY(t.StartCapture(1, file, o));
+    // Through the menu, the dialog answered.
+    t.AskCapture = [&](int ch, TCaptureRequest& r) {
+        r.Path = file;
+        r.Options.Format = TCaptureFormat::cfTextBoth;
+        return ch == 1;
+    };
+    auto* item = h.Main->findChild<QAction*>("CaptureItem2");
+    QVERIFY(item);
+    item->trigger();
+    QVERIFY(t.Capture(1));
+    QCOMPARE(item->text(), QString("stop Capture Channel 2"));
 
     const std::string rx =
         "boot v1.2\r\nline\nstill\n" + std::string(75, '#') + "\r\n\x1b[1mbold\xE9\r\nprompt> ";
