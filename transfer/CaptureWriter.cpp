@@ -37,7 +37,7 @@ void TLineFormer::FlushOpen(const std::function<void(std::string_view, TClock::t
     FLineEnd = false;
 }
 
-std::string IsoLocalTime(std::chrono::system_clock::time_point t) {
+void AppendIsoLocalTime(std::string& out, std::chrono::system_clock::time_point t) {
     using namespace std::chrono;
     const auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count();
     std::time_t secs = static_cast<std::time_t>(ms / 1000);
@@ -57,10 +57,15 @@ std::string IsoLocalTime(std::chrono::system_clock::time_point t) {
         cachedLen = std::strftime(cached, sizeof cached, "%Y-%m-%dT%H:%M:%S", &tm);
         cachedSecs = secs;
     }
-    std::string out(cached, cachedLen);
+    out.append(cached, cachedLen);
     const char digits[4] = {'.', char('0' + frac / 100), char('0' + frac / 10 % 10),
                             char('0' + frac % 10)};
     out.append(digits, 4);
+}
+
+std::string IsoLocalTime(std::chrono::system_clock::time_point t) {
+    std::string out;
+    AppendIsoLocalTime(out, t);
     return out;
 }
 
@@ -117,7 +122,7 @@ void TCaptureWriter::TextByte(int dir, std::uint8_t b) {
 }
 
 void TCaptureWriter::AppendLine(int dir, std::string_view line, TClock::time_point began) {
-    FBuffer += IsoLocalTime(began);
+    AppendIsoLocalTime(FBuffer, began);
     if (FFormat == TCaptureFormat::cfTextBoth) FBuffer += dir == 0 ? " RX" : " TX";
     FBuffer.push_back(' ');
     for (const char c : line)

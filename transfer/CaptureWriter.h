@@ -85,6 +85,7 @@ private:
 
 // "2026-12-06T15:08:05.123": local time with milliseconds.
 std::string IsoLocalTime(std::chrono::system_clock::time_point t);
+void AppendIsoLocalTime(std::string& out, std::chrono::system_clock::time_point t);
 
 class TCaptureWriter {
 public:
