@@ -99,6 +99,7 @@ bool TSerForm::OpenPort(int ch) {
 std::size_t TSerForm::ClosePort(int ch) {
     // The writer ends first: it must not use the device the port closes.
     const std::string unsent = Senders[ch].Stop();
+    Unsent[ch] = unsent.size();
     ++SendGeneration[ch];
     Swallowed([&] { Port(ch)->Close(); });
     const std::string error = std::exchange(SendError[ch], {});

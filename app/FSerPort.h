@@ -79,6 +79,8 @@ public:
     void Send(int ch, std::string_view bytes);
     std::size_t SendPending(int ch) const { return Senders[ch].Pending(); }
     TSendQueue& Sender(int ch) { return Senders[ch]; }
+    // Bytes the channel's last close dropped unsent.
+    std::size_t LastUnsent(int ch) const { return Unsent[ch]; }
 
 private:
     void ComPortRxChar(int ch, int count);
@@ -101,4 +103,5 @@ private:
     std::array<unsigned, 2>
         SendGeneration{}; // counts starts, so a late failure of an old connection is dropped
     std::array<std::string, 2> SendError; // a failed write, named when the channel disconnects
+    std::array<std::size_t, 2> Unsent{};
 };

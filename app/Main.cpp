@@ -1,5 +1,8 @@
 #include "Main.h"
 
+#include "CaptureWriter.h"
+#include "TransferUi.h"
+
 #include "AppFonts.h"
 #include "ChannelView.h"
 #include "DLGSelect.h"
@@ -138,6 +141,8 @@ TTermMain::TTermMain(const QString& iniFileName, const QStringList& args, QWidge
     BuildStatusBar();
     BuildChannel(0);
     BuildChannel(1);
+    Transfers = new TTransferUi(this);
+    Transfers->Build(menuBar());
 
     BtnFull = Make<QToolButton>(Ch[0].Strip, "BtnFull", 472, 4, 25, 25);
     BtnFull->setText(">>");
@@ -171,6 +176,8 @@ TTermMain::TTermMain(const QString& iniFileName, const QStringList& args, QWidge
 
 TTermMain::~TTermMain() {
     qApp->removeEventFilter(this);
+    delete Transfers; // before the channels it feeds go
+    Transfers = nullptr;
 }
 
 void TTermMain::BuildMenu() {
@@ -474,6 +481,8 @@ void TTermMain::closeEvent(QCloseEvent* e) {
 }
 
 void TTermMain::FormClose() {
+    // Captures are written out before anything else can fail.
+    Transfers->StopAll();
     if (SerForm) {
         SerForm->ClosePort1();
         SerForm->ClosePort2();
@@ -627,9 +636,11 @@ void TTermMain::SetMode(int ch, int mode) {
 // ---- receive path -----------------------------------------------------------
 
 void TTermMain::AddRxByte1(unsigned char b) {
+    if (Ch[0].Capture) Ch[0].Capture->Rx(b);
     Ch[0].View->AddRxByte(b);
 }
 void TTermMain::AddRxByte2(unsigned char b) {
+    if (Ch[1].Capture) Ch[1].Capture->Rx(b);
     Ch[1].View->AddRxByte(b);
 }
 void TTermMain::ShowRxByte1(unsigned char b) {

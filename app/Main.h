@@ -31,6 +31,8 @@ class TSessNameDlg;
 class TPrintDialog;
 class TSelSession;
 class TAboutBox;
+class TCaptureWriter;
+class TTransferUi;
 
 // Controls and state of one channel.
 struct TChannelUi {
@@ -68,7 +70,8 @@ struct TChannelUi {
     std::array<QRadioButton*, 4> ModeRadios() const {
         return {ASCIIcheck, HEXcheck, BothCheck, ANSIcheck};
     }
-    int StatusPanel = 1; // 1 for channel 1, 3 for channel 2
+    int StatusPanel = 1;               // 1 for channel 1, 3 for channel 2
+    TCaptureWriter* Capture = nullptr; // the running capture, fed every received byte
 };
 
 class TTermMain : public QMainWindow {
@@ -188,6 +191,7 @@ public:
     TSessNameDlg* SessNameDlg = nullptr;
     TSelSession* SelSession = nullptr;
     TAboutBox* AboutBox = nullptr;
+    TTransferUi* Transfers = nullptr; // capture, send file, paste to send
 
     QString StatusText(int panel) const { return StatusPanels[panel]->text(); }
     bool FirstPaint = false;

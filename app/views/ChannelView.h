@@ -53,6 +53,9 @@ public:
     void InputListComposed(char32_t ch, TShiftState shift); // from an input method
     const TTxKeys& Keys() const { return FKeys; }
     void RunTxActions(const TTxActions& actions);
+    // Bytes the program sent for the user (a file, pasted text): shown and
+    // recorded as typed ones are, once the device has taken them.
+    void ShowAndRecordTx(std::string_view bytes);
 
     // ---- the models the memo widgets paint
     TMemoText& OutPutList() { return FOutPutList; }
@@ -73,6 +76,10 @@ public:
     std::function<void()> FocusInputList;       // focus the editor if it is enabled
     std::function<void(std::uint8_t)> SendByte; // the serial module's send; may throw
     std::function<void(bool)> SetBreak;         // the serial module's break switch
+    // True while a file or a paste is being sent: typed keys are then refused
+    // with a beep, so nothing can slip in between its bytes.
+    std::function<bool()> TxBusy;
+    std::function<void(std::string_view)> TxRecorded; // bytes just added to the history
 
 private:
     static void GrowHistory(std::string& history);
@@ -85,4 +92,5 @@ private:
     TMemoText FOutPutList{true};
     TMemoText FInputList{false};
     TTxKeys FKeys;
+    TShiftState FBusyShift = 0; // the last key-down refused during a send
 };
