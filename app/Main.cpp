@@ -1,4 +1,5 @@
 #include "Main.h"
+#include "PortsDlg.h"
 
 #include "AppFonts.h"
 #include "ChannelView.h"
@@ -134,6 +135,7 @@ TTermMain::TTermMain(const QString& iniFileName, const QStringList& args, QWidge
     central->setObjectName("Client");
     central->setFixedSize(kClientWidth, kClientHeight - kStatusHeight);
     setCentralWidget(central);
+    PortList = new TPortList(this);
     BuildMenu();
     BuildStatusBar();
     BuildChannel(0);
@@ -158,6 +160,7 @@ TTermMain::TTermMain(const QString& iniFileName, const QStringList& args, QWidge
     SelSession = new TSelSession(
         IniEditor.get(), [this] { return SessionName; }, this);
     AboutBox = new TAboutBox(this);
+    PortsDlg = new TPortsDlg(IniEditor.get(), this);
 
     qApp->installEventFilter(this);
     SetOuterWidth(kFullOuterWidth);
@@ -181,6 +184,10 @@ void TTermMain::BuildMenu() {
     openSessionItem->setObjectName("openSessionItem");
     newSession1 = file->addAction("new Session");
     newSession1->setObjectName("newSession1");
+    PortsItem = file->addAction("Ports\u2026");
+    PortsItem->setObjectName("PortsItem");
+    connect(PortsItem, &QAction::triggered, this,
+            [this] { platform::Guarded([this] { PortsItemClick(); }); });
     QMenu* info = bar->addMenu("Info");
     showHintsItem = info->addAction("show Hints");
     showHintsItem->setObjectName("showHintsItem");
@@ -251,6 +258,9 @@ void TTermMain::BuildChannel(int ch) {
     c.PortCombo = MakeCombo(s, Twin("PortCombo", ch), 6, 20, 60,
                             {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"});
     SetHint(c.PortCombo, "select the desired\rComPort (1..8)", "select the desired ComPort (1..8)");
+    PortList->AddCombo(c.PortCombo);
+    c.PortCombo->setContextMenuPolicy(Qt::ActionsContextMenu);
+    c.PortCombo->addAction(PortsItem);
     {
         // Locked while connected, yet the port in use must stay legible: its
         // text is dimmed a third of the way to the face, not near to it.
