@@ -169,6 +169,7 @@ void TPortsDlg::Populate() {
         item->setData(0, Qt::UserRole, Q(d.Path));
     }
     DeviceList->resizeColumnToContents(0);
+    DeviceList->setColumnWidth(0, DeviceList->columnWidth(0) + 24);
     for (int i = 0; i < 8; ++i) {
         FShown[i] = serial::PortMapEntry("COM" + std::to_string(i + 1));
         QComboBox* edit = PortEdit[i];
