@@ -140,6 +140,7 @@ TTermMain::TTermMain(const QString& iniFileName, const QStringList& args, QWidge
     BuildStatusBar();
     BuildChannel(0);
     BuildChannel(1);
+    PortList->Refresh(); // the defaults until the [Ports] section is read
 
     BtnFull = Make<QToolButton>(Ch[0].Strip, "BtnFull", 472, 4, 25, 25);
     BtnFull->setText(">>");

@@ -53,7 +53,9 @@ TPortList::TPortList(QObject* parent)
         FNotifier = new QSocketNotifier(FWatcher->Fd(), QSocketNotifier::Read, this);
         connect(FNotifier, &QSocketNotifier::activated, this, [this] {
             platform::Guarded([this] {
-                if (FWatcher->Drain()) FSettle->start();
+                // Not restarted by later events: a steady stream of them must
+                // not hold the lines back.
+                if (FWatcher->Drain() && !FSettle->isActive()) FSettle->start();
             });
         });
     }
