@@ -1,4 +1,5 @@
 #include "Main.h"
+#include "PortsDlg.h"
 
 #include "CaptureWriter.h"
 #include "TransferUi.h"
@@ -137,12 +138,14 @@ TTermMain::TTermMain(const QString& iniFileName, const QStringList& args, QWidge
     central->setObjectName("Client");
     central->setFixedSize(kClientWidth, kClientHeight - kStatusHeight);
     setCentralWidget(central);
+    PortList = new TPortList(this);
     BuildMenu();
     BuildStatusBar();
     BuildChannel(0);
     BuildChannel(1);
     Transfers = new TTransferUi(this);
     Transfers->Build(menuBar());
+    PortList->Refresh(); // the defaults until the [Ports] section is read
 
     BtnFull = Make<QToolButton>(Ch[0].Strip, "BtnFull", 472, 4, 25, 25);
     BtnFull->setText(">>");
@@ -163,6 +166,7 @@ TTermMain::TTermMain(const QString& iniFileName, const QStringList& args, QWidge
     SelSession = new TSelSession(
         IniEditor.get(), [this] { return SessionName; }, this);
     AboutBox = new TAboutBox(this);
+    PortsDlg = new TPortsDlg(IniEditor.get(), this);
 
     qApp->installEventFilter(this);
     SetOuterWidth(kFullOuterWidth);
@@ -188,6 +192,10 @@ void TTermMain::BuildMenu() {
     openSessionItem->setObjectName("openSessionItem");
     newSession1 = file->addAction("new Session");
     newSession1->setObjectName("newSession1");
+    PortsItem = file->addAction("Ports\u2026");
+    PortsItem->setObjectName("PortsItem");
+    connect(PortsItem, &QAction::triggered, this,
+            [this] { platform::Guarded([this] { PortsItemClick(); }); });
     QMenu* info = bar->addMenu("Info");
     showHintsItem = info->addAction("show Hints");
     showHintsItem->setObjectName("showHintsItem");
@@ -258,6 +266,9 @@ void TTermMain::BuildChannel(int ch) {
     c.PortCombo = MakeCombo(s, Twin("PortCombo", ch), 6, 20, 60,
                             {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"});
     SetHint(c.PortCombo, "select the desired\rComPort (1..8)", "select the desired ComPort (1..8)");
+    PortList->AddCombo(c.PortCombo);
+    c.PortCombo->setContextMenuPolicy(Qt::ActionsContextMenu);
+    c.PortCombo->addAction(PortsItem);
     {
         // Locked while connected, yet the port in use must stay legible: its
         // text is dimmed a third of the way to the face, not near to it.

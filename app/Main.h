@@ -33,6 +33,8 @@ class TSelSession;
 class TAboutBox;
 class TCaptureWriter;
 class TTransferUi;
+class TPortList;
+class TPortsDlg;
 
 // Controls and state of one channel.
 struct TChannelUi {
@@ -108,7 +110,8 @@ public:
     void LoadSession();
     void SaveSession();
     void WriteSession(TIniEditor& ini);
-    // Reads the [Ports] section (COM1..COM8 to devices) into the port map; never written.
+    // Reads the [Ports] section (COM1..COM8 to devices) into the port map and
+    // renews the port lists' drop-down lines; the "Ports" dialog writes it.
     void LoadPortMap();
     // At a connect: true (and the reason in the channel's status panel) when the
     // chosen port's [Ports] entry cannot be used.
@@ -165,6 +168,7 @@ public:
     void AboutItemClick();
     void openSessionItemClick();
     void newSession1Click();
+    void PortsItemClick();
 
     // Applies a mode value (also values outside 0..3 from a stored session).
     void SetMode(int ch, int mode);
@@ -185,6 +189,9 @@ public:
     QAction* newSession1 = nullptr;
     QAction* showHintsItem = nullptr;
     QAction* AboutItem = nullptr;
+    QAction* PortsItem = nullptr;
+    TPortList* PortList = nullptr; // drop-down lines and the hot-plug watch
+    TPortsDlg* PortsDlg = nullptr;
     std::unique_ptr<TIniEditor> IniEditor;
     std::map<int, QString> PortEntryProblems;  // port number to the text shown at a connect
     std::unique_ptr<TPrintDialog> PrintDialog; // replaceable by tests
