@@ -317,30 +317,21 @@ void TstSessions::unusableFilesAreSurvived() {
 
 void TstSessions::sigtermSavesAndExitsZero() {
     QTemporaryDir dir;
-    const QString exe = dir.filePath("zelmar");
-    QVERIFY(QFile::copy(ZELMAR_BIN, exe));
-    QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    WriteFile(dir.filePath("Zelmar.ini"),
-              "[Sessions]\r\nbench= \r\n[bench]\r\nBaud1=13\r\nMode2=2\r\nRTS1=True\r\n");
+    const QString exe = InstallProgram(dir.path()), ini = dir.filePath("Zelmar.ini");
+    WriteFile(ini, "[Sessions]\r\nbench= \r\n[bench]\r\nBaud1=13\r\nMode2=2\r\nRTS1=True\r\n");
     // Started, stopped by SIGTERM (saving as a close does), then once more:
     // the second run loads what the first saved and saves it again.
     for (int run = 0; run < 2; ++run) {
         QProcess proc;
-        proc.setWorkingDirectory(dir.path());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        proc.setProcessEnvironment(env);
-        proc.start(exe, {"bench"});
-        QVERIFY(proc.waitForStarted(5000));
-        QTest::qWait(1500); // up and painted
+        StartProgram(proc, exe, {"bench"});
+        QVERIFY(WaitUntilIdle(proc));
         QElapsedTimer t;
         t.start();
-        ::kill(static_cast<pid_t>(proc.processId()), SIGTERM);
-        QVERIFY(proc.waitForFinished(2000));
-        QVERIFY(t.elapsed() < 2000);
+        Terminate(proc);
+        QVERIFY(proc.waitForFinished(2000) && t.elapsed() < 2000);
         QCOMPARE(proc.exitStatus(), QProcess::NormalExit);
         QCOMPARE(proc.exitCode(), 0);
-        const QByteArray text = ReadFile(dir.filePath("Zelmar.ini"));
+        const QByteArray text = ReadFile(ini);
         for (const char* kept :
              {"[Sessions]\r\nbench= \r\n", "Baud1=13", "Mode2=2", "RTS1=True", "Port1=0"})
             QVERIFY2(text.contains(kept), text.constData());
