@@ -98,7 +98,6 @@ private slots:
     void newSessionNameRules();
     void sessionNameFromCommandLine();
     void unusableFilesAreSurvived();
-    void sigtermSavesAndExitsZero();
     void reservedNamesAndCommentsAreNoSessions();
     void eightBitFileKeepsItsBytesAndLineEnds();
     void offScreenPositionIsCentred();
@@ -308,29 +307,6 @@ void TstSessions::unusableFilesAreSurvived() {
     QCOMPARE(h.Errors,
              (std::vector<std::string>{"Settings not saved: " + h.IniPath().toStdString() +
                                        ": Permission denied"}));
-}
-
-void TstSessions::sigtermSavesAndExitsZero() {
-    QTemporaryDir dir;
-    const QString exe = InstallProgram(dir.path()), ini = dir.filePath("Zelmar.ini");
-    WriteFile(ini, "[Sessions]\r\nbench= \r\n[bench]\r\nBaud1=13\r\nMode2=2\r\nRTS1=True\r\n");
-    // Started, stopped by SIGTERM (saving as a close does), then once more:
-    // the second run loads what the first saved and saves it again.
-    for (int run = 0; run < 2; ++run) {
-        QProcess proc;
-        StartProgram(proc, exe, {"bench"});
-        QVERIFY(WaitUntilIdle(proc));
-        QElapsedTimer t;
-        t.start();
-        Terminate(proc);
-        QVERIFY(proc.waitForFinished(2000) && t.elapsed() < 2000);
-        QCOMPARE(proc.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(proc.exitCode(), 0);
-        const QByteArray text = ReadFile(ini);
-        for (const char* kept :
-             {"[Sessions]\r\nbench= \r\n", "Baud1=13", "Mode2=2", "RTS1=True", "Port1=0"})
-            QVERIFY2(text.contains(kept), text.constData());
-    }
 }
 
 // A hand-edited list: "Ports", "Options", "Sessions" (any case) and names with
