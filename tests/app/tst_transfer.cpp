@@ -209,13 +209,11 @@ void TstTransfer::fullFileSystemStopsTheCaptureWithOneMessage() {
         QByteArray P;
         ~Unmount() { umount2(P.constData(), MNT_DETACH); }
     } unmount{mnt.toLocal8Bit()};
-    QVERIFY(h.Start());
+    Pty pty;
+    QVERIFY(StartConnected(h, pty, 0));
     QStringList messages;
     TTransferUi& t = *h.Main->Transfers;
     t.ShowMessage = [&](const QString& m) { messages << m; };
-    Pty pty;
-    serial::SetPortMapEntry("COM1", pty.SlavePath);
-    QVERIFY(h.Connect(0, 0));
     const QString file = mnt + "/cap.bin";
     QVERIFY(t.StartCapture(0, file, {}));
     const std::string data = Random(1u << 20, 5);
