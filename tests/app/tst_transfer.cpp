@@ -95,6 +95,12 @@ QStringList Untimed(const std::string& file, bool& stamped) {
     return out;
 }
 
+// The window up, channel `ch` connected to `pty` as COM<ch + 1>.
+bool StartConnected(AppHarness& h, const Pty& pty, int ch) {
+    return h.Start() && serial::SetPortMapEntry("COM" + std::to_string(ch + 1), pty.SlavePath) &&
+           h.Connect(ch, ch);
+}
+
 QStringList ModelLines(const TMemoText& m) {
     QStringList out;
     for (std::uint64_t i = 0; i < m.LineCount(); ++i)
@@ -116,10 +122,8 @@ private slots:
 
 void TstTransfer::rawCaptureOfALongStreamIsExactAndAppends() {
     AppHarness h;
-    QVERIFY(h.Start());
     Pty pty;
-    serial::SetPortMapEntry("COM1", pty.SlavePath);
-    QVERIFY(h.Connect(0, 0));
+    QVERIFY(StartConnected(h, pty, 0));
     TTransferUi& t = *h.Main->Transfers;
     const QString file = h.Dir + "/capture.bin";
     QVERIFY(WriteFile(file, "before|"));
@@ -148,10 +152,8 @@ void TstTransfer::rawCaptureOfALongStreamIsExactAndAppends() {
 
 void TstTransfer::textCaptureMatchesTheViewsAndIsWrittenAtClose() {
     AppHarness h;
-    QVERIFY(h.Start());
     Pty pty;
-    serial::SetPortMapEntry("COM2", pty.SlavePath);
-    QVERIFY(h.Connect(1, 1));
+    QVERIFY(StartConnected(h, pty, 1));
     TTransferUi& t = *h.Main->Transfers;
     const QString file = h.Dir + "/both.log";
     // Through the menu, the dialog answered.
@@ -207,13 +209,11 @@ void TstTransfer::fullFileSystemStopsTheCaptureWithOneMessage() {
         QByteArray P;
         ~Unmount() { umount2(P.constData(), MNT_DETACH); }
     } unmount{mnt.toLocal8Bit()};
-    QVERIFY(h.Start());
+    Pty pty;
+    QVERIFY(StartConnected(h, pty, 0));
     QStringList messages;
     TTransferUi& t = *h.Main->Transfers;
     t.ShowMessage = [&](const QString& m) { messages << m; };
-    Pty pty;
-    serial::SetPortMapEntry("COM1", pty.SlavePath);
-    QVERIFY(h.Connect(0, 0));
     const QString file = mnt + "/cap.bin";
     QVERIFY(t.StartCapture(0, file, {}));
     const std::string data = Random(1u << 20, 5);
@@ -236,10 +236,8 @@ void TstTransfer::fullFileSystemStopsTheCaptureWithOneMessage() {
 
 void TstTransfer::sentFileArrivesWholeWhileTypedKeysAreRefused() {
     AppHarness h;
-    QVERIFY(h.Start());
     Pty pty;
-    serial::SetPortMapEntry("COM1", pty.SlavePath);
-    QVERIFY(h.Connect(0, 0));
+    QVERIFY(StartConnected(h, pty, 0));
     TChannelUi& c = h.Ch(0);
     c.InputList->setFocus();
     QTest::keyClicks(c.InputList, "go");
@@ -267,10 +265,8 @@ void TstTransfer::sentFileArrivesWholeWhileTypedKeysAreRefused() {
 
 void TstTransfer::cancelAndDisconnectStopASendAtOnce() {
     AppHarness h;
-    QVERIFY(h.Start());
     Pty pty;
-    serial::SetPortMapEntry("COM1", pty.SlavePath);
-    QVERIFY(h.Connect(0, 0));
+    QVERIFY(StartConnected(h, pty, 0));
     const QString file = h.Dir + "/script.txt";
     std::string script;
     for (int i = 0; i < 400; ++i)
@@ -317,10 +313,8 @@ void TstTransfer::cancelAndDisconnectStopASendAtOnce() {
 
 void TstTransfer::pasteSendsWindowsBytesWithCrLf() {
     AppHarness h;
-    QVERIFY(h.Start());
     Pty pty;
-    serial::SetPortMapEntry("COM1", pty.SlavePath);
-    QVERIFY(h.Connect(0, 0));
+    QVERIFY(StartConnected(h, pty, 0));
     TChannelUi& c = h.Ch(0);
     c.InputList->setFocus();
     QGuiApplication::clipboard()->setText(QString::fromUtf8("a\r\nb\nc\u20AC\u4E2D\u00E9"));

@@ -44,7 +44,6 @@ TEST(PortModel, EventSetsMapToTheDeviceMaskMemberByMember) {
     EXPECT_EQ(EventsToMask(SetOf(evRxFlag)), 0x0002u);
     EXPECT_EQ(MaskToEvents(0x0004 | 0x0200 | 0x0800), SetOf(evTxEmpty)); // unknown bits dropped
     EXPECT_EQ(MaskToEvents(0x05FF), AllComEvents);
-    EXPECT_EQ(evRxChar | evCTS | evRx80Full, (1 << 0) | (1 << 5) | (1 << 9));
 }
 
 TEST(PortModel, FlowControlShorthandReadsTheFirstMatchingRule) {

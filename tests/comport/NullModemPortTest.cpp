@@ -295,9 +295,6 @@ TEST(NullModemPort, ChangedRateOnAnOpenPortIssuesOneWholeControlBlockOrFailsWith
     p.Handle()->GetCommState(onDevice);
     EXPECT_EQ(onDevice, p.BuildDCB());
     EXPECT_EQ(onDevice.BaudRate, 115200u);
-    EXPECT_EQ(onDevice.StopBits, 2);
-    EXPECT_EQ(onDevice.Parity, 1);
-    EXPECT_EQ(onDevice.XonLim, 256);
     p.SetBaudRate(br115200);
     EXPECT_EQ(p.dcb, 1) << "unchanged: nothing issued";
 

@@ -207,8 +207,9 @@ TEST(SessionNames, FromCommandLineAndRefusedNames) {
         {{"C:bench.cfg"}, "bench"}, {{"  \t", " \x01"}, "noname"}, {{"\x02 plain "}, "plain"},
         {{"ab"}, "ab"}, {{"x[y"}, "x[y"}, {{"Option"}, "Option"}, {{"é ü;"}, "é ü;"},
         {{"C:\\data\\"}, "noname"}, {{"options.cfg"}, "noname"}, {{"/x/PORTS"}, "noname"},
-        {{"Sessions"}, "noname"}, {{"a]b"}, "noname"}, {{"a=b.ini"}, "noname"}, {{"[ab"}, "noname"},
-        {{"tab\tname"}, "noname"}, {{"del\x7f"}, "noname"}, {{n256}, "noname"}, {{n255}, n255}};
+        {{"/home/me/Sessions.ini"}, "noname"}, {{"a]b"}, "noname"}, {{"a=b.ini"}, "noname"},
+        {{"[ab"}, "noname"}, {{"tab\tname"}, "noname"}, {{"del\x7f"}, "noname"},
+        {{n256}, "noname"}, {{n255}, n255}};
     // clang-format on
     for (const auto& [args, start] : cases)
         EXPECT_EQ(StartSessionName(args), start) << testing::PrintToString(args);

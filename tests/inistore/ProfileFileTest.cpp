@@ -152,8 +152,8 @@ TEST_F(ProfileFileTest, VanishingFileReadsAsMissingAndIsCreatedAgain) {
 }
 
 // Writes replace the file a symbolic link points to, keeping its mode; a failing
-// write (the file size limit standing in for a full disk) leaves the old file
-// whole and no temporary file behind.
+// write (the file size limit standing in for a full disk) says why and leaves
+// the old file whole and no temporary file behind.
 TEST_F(ProfileFileTest, ReplacementKeepsModeAndLinkAndFailureKeepsTheOldFile) {
     std::string link = dir / "link.ini", comment = std::string(6000, ';') + "\r\n";
     WriteFile(file, Small + comment);
@@ -163,13 +163,15 @@ TEST_F(ProfileFileTest, ReplacementKeepsModeAndLinkAndFailureKeepsTheOldFile) {
     EXPECT_EQ(ReadFile(file), "[A]\r\nx=2\r\n" + comment);
     EXPECT_EQ(Stat(file).st_mode & 07777, 0640u);
     EXPECT_TRUE(S_ISLNK(Stat(link, true).st_mode));
-    int succeeded = InChild([&] {
+    const int result = InChild([&] {
         ::signal(SIGXFSZ, SIG_IGN);
         rlimit rl{4096, 4096};
         ::setrlimit(RLIMIT_FSIZE, &rl);
-        return int(WriteString(link, "A", "x", "3"));
+        if (WriteString(link, "A", "x", "3")) return 1;
+        const Outcome o = Update(link, [](Document& d) { d.WriteString("A", "x", "3"); });
+        return o.reason == "File too large" ? 0 : 2;
     });
-    EXPECT_EQ(succeeded, 0) << "write reported success";
+    EXPECT_EQ(result, 0) << "1: write reported success, 2: the wrong reason";
     EXPECT_EQ(ReadFile(file), "[A]\r\nx=2\r\n" + comment);
     EXPECT_EQ(dir.Count(), 2);
 }

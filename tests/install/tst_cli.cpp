@@ -92,7 +92,8 @@ Run RunToEnd(const QString& exe, const QStringList& args, const QProcessEnvironm
 }
 
 // Starts the program offscreen, lets it load its session, sends `sig` and
-// returns the exit code (-1 for a crash or a signal death, -2 still running).
+// returns the exit code (-1 for a crash or a signal death, -2 still running
+// 2 s later).
 int RunUntilSignal(const QString& exe, const QStringList& args, QProcessEnvironment env, int sig,
                    bool ignoreHangUp = false) {
     env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -104,7 +105,7 @@ int RunUntilSignal(const QString& exe, const QStringList& args, QProcessEnvironm
     if (!p.waitForStarted(5000)) return -1;
     QTest::qWait(1500); // up and painted: the session is loaded
     ::kill(static_cast<pid_t>(p.processId()), sig);
-    if (!p.waitForFinished(3000)) {
+    if (!p.waitForFinished(2000)) { // a signal close is prompt
         ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
         p.waitForFinished(3000);
         return -2;

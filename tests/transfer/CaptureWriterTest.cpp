@@ -1,6 +1,7 @@
 // The capture file: append or replace, the text line form, time stamps, and a
 // file system that fills up or a file that vanishes under a running capture.
 #include "CaptureWriter.h"
+#include "../inistore/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -15,23 +16,6 @@
 #include <unistd.h>
 
 namespace {
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-struct TempDir {
-    std::string Path;
-    TempDir() {
-        char tmpl[] = "/tmp/capture-test-XXXXXX";
-        Path = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + Path + "'").c_str()); }
-    std::string File(const char* name) const { return Path + "/" + name; }
-};
-
 void Feed(TCaptureWriter& w, std::string_view bytes) {
     for (const char c : bytes)
         w.Rx(static_cast<std::uint8_t>(c));
@@ -42,13 +26,8 @@ struct FixedClock {
     std::chrono::system_clock::time_point T;
     FixedClock() {
         std::tm tm{};
-        tm.tm_year = 126;
-        tm.tm_mon = 2;
-        tm.tm_mday = 4;
-        tm.tm_hour = 5;
-        tm.tm_min = 6;
-        tm.tm_sec = 7;
-        tm.tm_isdst = -1;
+        tm.tm_year = 126, tm.tm_mon = 2, tm.tm_mday = 4;
+        tm.tm_hour = 5, tm.tm_min = 6, tm.tm_sec = 7, tm.tm_isdst = -1;
         T = std::chrono::system_clock::from_time_t(std::mktime(&tm)) +
             std::chrono::milliseconds(89);
     }
@@ -57,7 +36,7 @@ struct FixedClock {
 
 TEST(CaptureWriter, AppendsUnlessToldToReplaceAndClosesOnExec) {
     TempDir d;
-    const std::string f = d.File("raw.bin");
+    const std::string f = d / "raw.bin";
     { std::ofstream(f) << "old"; }
     TCaptureWriter w;
     ASSERT_TRUE(w.Open(f, {}));
@@ -97,17 +76,17 @@ TEST(CaptureWriter, AppendsUnlessToldToReplaceAndClosesOnExec) {
 TEST(CaptureWriter, RefusesWhatItCannotOpen) {
     TempDir d;
     TCaptureWriter w;
-    EXPECT_FALSE(w.Open(d.File("no/such/dir/x"), {}));
+    EXPECT_FALSE(w.Open(d / "no/such/dir/x", {}));
     EXPECT_NE(w.Error().find("No such file"), std::string::npos) << w.Error();
-    EXPECT_FALSE(w.Open(d.Path, {}));
+    EXPECT_FALSE(w.Open(d.Path(), {}));
     EXPECT_FALSE(w.Error().empty());
     Feed(w, "ignored"); // nothing open: nothing happens
     EXPECT_EQ(w.BytesIn(), 0u);
 }
 
-TEST(CaptureWriter, TextLinesFollowTheAsciiViewWithTimeStamps) {
+TEST(CaptureWriter, TextLinesFollowTheAsciiViewWithTimeStampsAndMarkTheDirection) {
     TempDir d;
-    const std::string f = d.File("text.log");
+    const std::string f = d / "text.log";
     FixedClock clock;
     TCaptureWriter w;
     w.Now = [&] { return clock.T; };
@@ -128,35 +107,24 @@ TEST(CaptureWriter, TextLinesFollowTheAsciiViewWithTimeStamps) {
     EXPECT_EQ(ReadFile(f), done); // the open line waits for its end
     w.Close();
     EXPECT_EQ(ReadFile(f), done + t1 + "open\n");
-}
 
-TEST(CaptureWriter, BothDirectionsAreMarked) {
-    TempDir d;
-    const std::string f = d.File("both.log");
-    FixedClock clock;
-    TCaptureWriter w;
-    w.Now = [&] { return clock.T; };
-    TCaptureOptions both;
-    both.Format = TCaptureFormat::cfTextBoth;
-    ASSERT_TRUE(w.Open(f, both));
-    w.Tx("AT\r\n");
-    Feed(w, "OK\r\n");
-    w.Close();
-    const std::string t = "2026-03-04T05:06:07.089 ";
-    EXPECT_EQ(ReadFile(f), t + "TX AT\n" + t + "RX OK\n");
-
-    TCaptureWriter raw; // the raw form keeps received bytes only
-    ASSERT_TRUE(raw.Open(d.File("raw"), {}));
-    raw.Tx("AT\r\n");
-    Feed(raw, "OK");
-    raw.Close();
-    EXPECT_EQ(ReadFile(d.File("raw")), "OK");
+    // Both directions are marked; the raw form keeps received bytes only.
+    for (const TCaptureFormat format : {TCaptureFormat::cfTextBoth, TCaptureFormat::cfRaw}) {
+        text.Format = format;
+        text.Replace = true;
+        ASSERT_TRUE(w.Open(f, text));
+        w.Tx("AT\r\n");
+        Feed(w, "OK\r\n");
+        w.Close();
+        EXPECT_EQ(ReadFile(f),
+                  format == TCaptureFormat::cfRaw ? "OK\r\n" : t1 + "TX AT\n" + t1 + "RX OK\n");
+    }
 }
 
 TEST(CaptureWriter, FullFileSystemStopsAndKeepsAPrefix) {
     if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
     TempDir d;
-    const std::string mnt = d.File("small");
+    const std::string mnt = d / "small";
     mkdir(mnt.c_str(), 0755);
     if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=64k") != 0)
         GTEST_SKIP() << "cannot mount tmpfs: " << std::strerror(errno);
@@ -186,7 +154,7 @@ TEST(CaptureWriter, FullFileSystemStopsAndKeepsAPrefix) {
 
 TEST(CaptureWriter, RemovedFileEndsTheCaptureAtTheNextFlush) {
     TempDir d;
-    const std::string f = d.File("gone.bin");
+    const std::string f = d / "gone.bin";
     TCaptureWriter w;
     ASSERT_TRUE(w.Open(f, {}));
     Feed(w, "abc");
