@@ -21,10 +21,12 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
+#include <QFontInfo>
 #include <QFrame>
 #include <QHelpEvent>
 #include <QMenuBar>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
@@ -296,8 +298,14 @@ void TTermMain::BuildChannel(int ch) {
     c.AutoReconnect->setObjectName(Twin("AutoReconnect", ch));
     c.AutoReconnect->setCheckable(true);
     c.AutoReconnect->setToolTip("when the device goes away, wait for it and reconnect");
-    c.ComPortBtn->addAction(c.AutoReconnect);
-    c.ComPortBtn->setContextMenuPolicy(Qt::ActionsContextMenu);
+    // Not among the button's actions: a tool button would offer those on a
+    // long press and draw a menu arrow.
+    c.ComPortBtn->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(c.ComPortBtn, &QWidget::customContextMenuRequested, this, [this, ch](QPoint at) {
+        QMenu menu(Ch[ch].ComPortBtn);
+        menu.addAction(Ch[ch].AutoReconnect);
+        menu.exec(Ch[ch].ComPortBtn->mapToGlobal(at));
+    });
     c.ParityCombo = MakeCombo(s, Twin("ParityCombo", ch), 106, 64, 71,
                               {"none", "odd", "even", "mark", "space"});
     SetHint(c.ParityCombo, "select the\rparity type", "select the parity type");
@@ -552,35 +560,48 @@ void TTermMain::ChannelNotice(int ch, const QString& text) {
     QLabel* panel = StatusPanels[Ch[ch].NoticePanel];
     panel->setToolTip(text);
     // Whole and unclipped: the panel's own font when the text fits on one
-    // line, else a smaller one, else two lines in the smallest.
+    // line, else a smaller one, else two lines; a text that does not fit even
+    // so names devices by their last path component (the tooltip keeps all).
     QFont font = StatusBar->font();
-    const int base = font.pointSize() > 0 ? font.pointSize() : 9;
-    const int frame = panel->frameWidth() + 2;
-    const int width = panel->width() - 2 * frame;
-    const int height = kStatusHeight - 2 * frame;
-    bool wrap = false;
-    int size = base;
-    for (; size > 6; --size) {
-        font.setPointSize(size);
-        if (QFontMetrics(font).horizontalAdvance(text) <= width) break;
-    }
-    if (size == 6) {
-        wrap = true;
-        for (size = base; size > 6; --size) {
-            font.setPointSize(size);
-            const QRect need =
-                QFontMetrics(font).boundingRect(QRect(0, 0, width, 1000), Qt::TextWordWrap, text);
-            if (need.height() <= height + 2 && need.width() <= width) break;
+    const int frame = panel->frameWidth();
+    const int width = panel->width() - 2 * frame - 2;
+    // The height the bar gives the panel once laid out.
+    const int height =
+        (panel->height() > 0 && panel->isVisible() ? panel->height() : kStatusHeight - 5) -
+        2 * frame;
+    auto fits = [&](const QString& t, int px, bool wrap) {
+        font.setPixelSize(px);
+        const QFontMetrics fm(font);
+        if (!wrap) return fm.horizontalAdvance(t) <= width && fm.height() <= height;
+        const QRect need = fm.boundingRect(QRect(0, 0, width, 1000), Qt::TextWordWrap, t);
+        return need.height() <= height && need.width() <= width;
+    };
+    QString shortened = text;
+    shortened.replace(QRegularExpression("(?:\\S*/)+(\\S+)"), "\\1");
+    const int basePx = QFontInfo(font).pixelSize();
+    struct Way {
+        const QString& text;
+        bool wrap;
+        int smallest;
+    };
+    const Way ways[] = {
+        {text, false, 10}, {text, true, 8}, {shortened, false, 10}, {shortened, true, 6}};
+    for (const Way& way : ways) {
+        int px = basePx;
+        while (px > way.smallest && !fits(way.text, px, way.wrap))
+            --px;
+        if (fits(way.text, px, way.wrap) || &way == &ways[3]) {
+            font.setPixelSize(px);
+            panel->setFont(font);
+            panel->setWordWrap(way.wrap);
+            panel->setText(way.text);
+            return;
         }
     }
-    font.setPointSize(size);
-    panel->setFont(font);
-    panel->setWordWrap(wrap);
-    panel->setText(text);
 }
 
 QString TTermMain::NoticeText(int ch) const {
-    return StatusPanels[Ch[ch].NoticePanel]->text();
+    return StatusPanels[Ch[ch].NoticePanel]->toolTip(); // the panel may show a shorter form
 }
 
 bool TTermMain::AutoReconnect(int ch) const {

@@ -176,7 +176,7 @@ public:
     // (a smaller font or two lines where needed) and in full in its tooltip;
     // it stays until the channel connects again.
     void ChannelNotice(int ch, const QString& text);
-    QString NoticeText(int ch) const;
+    QString NoticeText(int ch) const; // the full text
     // Auto reconnect: the channel's choice; waiting after its device went
     // away; back once the serial module reopened the device.
     bool AutoReconnect(int ch) const;
