@@ -33,6 +33,7 @@
 #include <QToolButton>
 #include <QToolTip>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -854,7 +855,16 @@ bool TTermMain::eventFilter(QObject* watched, QEvent* e) {
             if (!HintsOn) return true; // no tooltip, no status text
             // The tooltip is the hint's short part; the one-line status panel
             // shows its lines side by side.
-            if (!w->toolTip().isEmpty()) StatusPanels[0]->setText(StatusHint(w->toolTip()));
+            // A status panel's tooltip is its own full text, not a hint.
+            const bool panel =
+                std::find(StatusPanels.begin(), StatusPanels.end(), w) != StatusPanels.end();
+            if (!w->toolTip().isEmpty() && !panel) {
+                // The hint replaces channel 1's notice, in the panel's own font.
+                StatusPanels[0]->setFont(StatusBar->font());
+                StatusPanels[0]->setWordWrap(false);
+                StatusPanels[0]->setToolTip({});
+                StatusPanels[0]->setText(StatusHint(w->toolTip()));
+            }
         }
     }
     return QMainWindow::eventFilter(watched, e);

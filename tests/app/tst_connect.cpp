@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProcess>
@@ -149,6 +150,20 @@ void TstConnect::eachFailureSaysWhyInTheChannelsOwnPanel() {
     QCOMPARE(h.Main->StatusPanels[2]->text(), h.Main->NoticeText(1));
     QCOMPARE(h.Main->StatusText(3), QString("disconnected"));
     QVERIFY(h.Main->NoticeText(0).endsWith("no such device"));
+
+    // A hint replaces channel 1's notice in the panel's own font; pointing at
+    // channel 2's panel shows its tooltip and writes no hint.
+    auto hint = [](QWidget* w) {
+        QHelpEvent tip(QEvent::ToolTip, QPoint(5, 5), w->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(w, &tip);
+    };
+    const QString before = h.Main->StatusPanels[0]->text();
+    hint(h.Main->StatusPanels[2]);
+    QCOMPARE(h.Main->StatusPanels[0]->text(), before);
+    hint(h.Ch(0).BaudCombo);
+    QCOMPARE(h.Main->StatusPanels[0]->text(), QString("select the baudrate"));
+    QCOMPARE(h.Main->StatusPanels[0]->font(), h.Main->StatusBar->font());
+    QCOMPARE(h.Main->NoticeText(0), QString());
 
     // The other channel holding the device is named as such.
     Pty pty;
