@@ -26,6 +26,7 @@ TSessNameDlg::TSessNameDlg(QWidget* parent) : QDialog(parent) {
     auto* label = new QLabel("Enter new Session name", bevel);
     label->setObjectName("Label1");
     label->move(16, 16);
+    label->adjustSize(); // room for the whole text in whatever font stands in
     SessEdit = new QLineEdit(bevel);
     SessEdit->setObjectName("SessEdit");
     SessEdit->setGeometry(16, 40, 265, 21);

@@ -153,6 +153,7 @@ std::size_t TSerForm::ClosePort(int ch) {
     StopWaiting(ch);
     // The writer ends first: it must not use the device the port closes.
     const std::string unsent = Senders[ch].Stop();
+    Unsent[ch] = unsent.size();
     ++SendGeneration[ch];
     Swallowed([&] { Port(ch)->Close(); });
     const std::string error = std::exchange(SendError[ch], {});
@@ -267,19 +268,33 @@ void TSerForm::Send(int ch, std::string_view bytes) {
 void TSerForm::ComPortRxChar(int ch, int) {
     TComPortN* port = Port(ch);
     if (RxContinues[ch]) return; // the queued continuation reads what is waiting
+    // A handler that lets events run (an error message) must not let a nested
+    // read overtake the bytes already read: the outer loop reads the rest.
+    if (RxReading[ch]) return;
+    RxReading[ch] = true;
+    const struct TDone {
+        bool& flag;
+        ~TDone() { flag = false; }
+    } done{RxReading[ch]};
     // A device that keeps delivering would keep this loop, and the window,
     // busy for as long as the stream lasts: after a slice of time the rest is
     // read in a continuation once the window has handled its own events.
     QElapsedTimer slice;
     slice.start();
     try {
-        unsigned char b;
-        for (unsigned n = 1; port->Read(&b, 1) == 1; ++n) {
-            if (ch == 0)
-                TermMain->AddRxByte1(b);
-            else
-                TermMain->AddRxByte2(b);
-            if (n % 1024 == 0 && slice.elapsed() >= kRxSliceMs) {
+        // What is waiting is read in blocks (the port's reads return at once
+        // with what they find) and handed on a byte at a time.
+        unsigned char block[kRxBlock];
+        for (;;) {
+            const std::int32_t n = port->Read(block, kRxBlock);
+            if (n <= 0) break;
+            for (std::int32_t i = 0; i < n; ++i) {
+                if (ch == 0)
+                    TermMain->AddRxByte1(block[i]);
+                else
+                    TermMain->AddRxByte2(block[i]);
+            }
+            if (slice.elapsed() >= kRxSliceMs) {
                 RxContinues[ch] = true;
                 QTimer::singleShot(0, this, [this, ch] {
                     RxContinues[ch] = false;

@@ -99,6 +99,8 @@ public:
     void Send(int ch, std::string_view bytes);
     std::size_t SendPending(int ch) const { return Senders[ch].Pending(); }
     TSendQueue& Sender(int ch) { return Senders[ch]; }
+    // Bytes the channel's last close dropped unsent.
+    std::size_t LastUnsent(int ch) const { return Unsent[ch]; }
 
 private:
     void ComPortRxChar(int ch, int count);
@@ -116,13 +118,16 @@ private:
     QString SettingWords(int ch, TLineSettings which) const;
 
     static constexpr int kRxSliceMs = 10; // longest stretch of reading between window events
+    static constexpr int kRxBlock = 4096; // bytes taken from the port per read
     TTermMain* TermMain;
     std::array<bool, 2> RxContinues{}; // a read continuation is queued
+    std::array<bool, 2> RxReading{};   // bytes read are being handed on
     std::array<std::unique_ptr<TComPortN>, 2> Ports;
     std::array<TSendQueue, 2> Senders;
     std::array<unsigned, 2>
         SendGeneration{}; // counts starts, so a late failure of an old connection is dropped
     std::array<std::string, 2> SendError; // a failed write, named when the channel disconnects
+    std::array<std::size_t, 2> Unsent{};
     std::array<QString, 2> Failure;       // why the last open failed
     std::array<serial::TPathWatch, 2> Watches;
     std::array<QSocketNotifier*, 2> Notifiers{};

@@ -1,4 +1,8 @@
 #include "Main.h"
+#include "PortsDlg.h"
+
+#include "CaptureWriter.h"
+#include "TransferUi.h"
 
 #include "AppFonts.h"
 #include "ChannelView.h"
@@ -140,10 +144,14 @@ TTermMain::TTermMain(const QString& iniFileName, const QStringList& args, QWidge
     central->setObjectName("Client");
     central->setFixedSize(kClientWidth, kClientHeight - kStatusHeight);
     setCentralWidget(central);
+    PortList = new TPortList(this);
     BuildMenu();
     BuildStatusBar();
     BuildChannel(0);
     BuildChannel(1);
+    Transfers = new TTransferUi(this);
+    Transfers->Build(menuBar());
+    PortList->Refresh(); // the defaults until the [Ports] section is read
 
     BtnFull = Make<QToolButton>(Ch[0].Strip, "BtnFull", 472, 4, 25, 25);
     BtnFull->setText(">>");
@@ -164,6 +172,7 @@ TTermMain::TTermMain(const QString& iniFileName, const QStringList& args, QWidge
     SelSession = new TSelSession(
         IniEditor.get(), [this] { return SessionName; }, this);
     AboutBox = new TAboutBox(this);
+    PortsDlg = new TPortsDlg(IniEditor.get(), this);
 
     qApp->installEventFilter(this);
     SetOuterWidth(kFullOuterWidth);
@@ -177,6 +186,8 @@ TTermMain::TTermMain(const QString& iniFileName, const QStringList& args, QWidge
 
 TTermMain::~TTermMain() {
     qApp->removeEventFilter(this);
+    delete Transfers; // before the channels it feeds go
+    Transfers = nullptr;
 }
 
 void TTermMain::BuildMenu() {
@@ -187,6 +198,10 @@ void TTermMain::BuildMenu() {
     openSessionItem->setObjectName("openSessionItem");
     newSession1 = file->addAction("new Session");
     newSession1->setObjectName("newSession1");
+    PortsItem = file->addAction("Ports\u2026");
+    PortsItem->setObjectName("PortsItem");
+    connect(PortsItem, &QAction::triggered, this,
+            [this] { platform::Guarded([this] { PortsItemClick(); }); });
     QMenu* info = bar->addMenu("Info");
     showHintsItem = info->addAction("show Hints");
     showHintsItem->setObjectName("showHintsItem");
@@ -258,6 +273,9 @@ void TTermMain::BuildChannel(int ch) {
     c.PortCombo = MakeCombo(s, Twin("PortCombo", ch), 6, 20, 60,
                             {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"});
     SetHint(c.PortCombo, "select the desired\rComPort (1..8)", "select the desired ComPort (1..8)");
+    PortList->AddCombo(c.PortCombo);
+    c.PortCombo->setContextMenuPolicy(Qt::ActionsContextMenu);
+    c.PortCombo->addAction(PortsItem);
     {
         // Locked while connected, yet the port in use must stay legible: its
         // text is dimmed a third of the way to the face, not near to it.
@@ -404,6 +422,7 @@ void TTermMain::BuildChannel(int ch) {
     AttachChannelViews(*c.View, c.OutPutList, c.InputList, c.EmulVT);
     TEmulVT* emul = c.EmulVT;
     c.View->FeedAnsi = [emul](std::uint8_t b) { emul->FeedChar(static_cast<char>(b)); };
+    c.View->FeedAnsiText = [emul](std::string_view text) { emul->FeedText(text); };
     c.View->ClearAnsi = [emul] { emul->ClearView(); };
     c.View->ResetAnsi = [emul] { emul->ResetTerminal(); };
     c.View->SendByte = [this, ch](std::uint8_t b) { SerForm->SendByte(ch, b); };
@@ -493,6 +512,8 @@ void TTermMain::closeEvent(QCloseEvent* e) {
 }
 
 void TTermMain::FormClose() {
+    // Captures are written out before anything else can fail.
+    Transfers->StopAll();
     if (SerForm) {
         SerForm->ClosePort1();
         SerForm->ClosePort2();
@@ -755,9 +776,11 @@ void TTermMain::SetMode(int ch, int mode) {
 // ---- receive path -----------------------------------------------------------
 
 void TTermMain::AddRxByte1(unsigned char b) {
+    if (Ch[0].Capture) Ch[0].Capture->Rx(b);
     Ch[0].View->AddRxByte(b);
 }
 void TTermMain::AddRxByte2(unsigned char b) {
+    if (Ch[1].Capture) Ch[1].Capture->Rx(b);
     Ch[1].View->AddRxByte(b);
 }
 void TTermMain::ShowRxByte1(unsigned char b) {

@@ -31,6 +31,10 @@ class TSessNameDlg;
 class TPrintDialog;
 class TSelSession;
 class TAboutBox;
+class TCaptureWriter;
+class TTransferUi;
+class TPortList;
+class TPortsDlg;
 
 // Controls and state of one channel.
 struct TChannelUi {
@@ -72,6 +76,7 @@ struct TChannelUi {
     }
     int StatusPanel = 1; // 1 for channel 1, 3 for channel 2: the state word
     int NoticePanel = 0; // 0 for channel 1, 2 for channel 2: notices and failure reasons
+    TCaptureWriter* Capture = nullptr; // the running capture, fed every received byte
 };
 
 class TTermMain : public QMainWindow {
@@ -108,7 +113,8 @@ public:
     void LoadSession();
     void SaveSession();
     void WriteSession(TIniEditor& ini);
-    // Reads the [Ports] section (COM1..COM8 to devices) into the port map; never written.
+    // Reads the [Ports] section (COM1..COM8 to devices) into the port map and
+    // renews the port lists' drop-down lines; the "Ports" dialog writes it.
     void LoadPortMap();
     // At a connect: true (and the reason in the channel's status panel) when the
     // chosen port's [Ports] entry cannot be used.
@@ -165,6 +171,7 @@ public:
     void AboutItemClick();
     void openSessionItemClick();
     void newSession1Click();
+    void PortsItemClick();
 
     // Applies a mode value (also values outside 0..3 from a stored session).
     void SetMode(int ch, int mode);
@@ -192,12 +199,16 @@ public:
     QAction* newSession1 = nullptr;
     QAction* showHintsItem = nullptr;
     QAction* AboutItem = nullptr;
+    QAction* PortsItem = nullptr;
+    TPortList* PortList = nullptr; // drop-down lines and the hot-plug watch
+    TPortsDlg* PortsDlg = nullptr;
     std::unique_ptr<TIniEditor> IniEditor;
     std::map<int, QString> PortEntryProblems;  // port number to the text shown at a connect
     std::unique_ptr<TPrintDialog> PrintDialog; // replaceable by tests
     TSessNameDlg* SessNameDlg = nullptr;
     TSelSession* SelSession = nullptr;
     TAboutBox* AboutBox = nullptr;
+    TTransferUi* Transfers = nullptr; // capture, send file, paste to send
 
     QString StatusText(int panel) const { return StatusPanels[panel]->text(); }
     bool FirstPaint = false;

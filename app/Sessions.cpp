@@ -9,6 +9,7 @@
 #include "LedCheck.h"
 #include "Main.h"
 #include "MemoView.h"
+#include "PortsDlg.h"
 #include "SessionNames.h"
 #include "device/PortMap.h"
 
@@ -160,11 +161,13 @@ void TTermMain::WriteSession(TIniEditor& ini) {
 
 void TTermMain::LoadPortMap() {
     std::map<int, std::string> problems;
+    serial::ResetPortMap(); // entries gone from the file are gone from the map
     for (const auto& [n, target] : session::ReadPortMap(*IniEditor, &problems))
         serial::SetPortMapEntry("COM" + std::to_string(n), target);
     PortEntryProblems.clear();
     for (const auto& [n, text] : problems)
         PortEntryProblems[n] = QString::fromStdString(text);
+    PortList->Refresh(PortEntryProblems);
 }
 
 bool TTermMain::PortEntryUnusable(int ch) {

@@ -1,5 +1,7 @@
 #include "Cp437.h"
 
+#include "Cp1252.h"
+
 namespace emulvt {
 namespace {
 
@@ -33,17 +35,7 @@ char32_t Cp437ToUnicode(std::uint8_t b) {
 }
 
 void AppendCp437Utf8(std::string& out, std::uint8_t b) {
-    const char32_t cp = Cp437ToUnicode(b);
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    cp1252::AppendUtf8(out, Cp437ToUnicode(b));
 }
 
 } // namespace emulvt

@@ -7,8 +7,10 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -82,6 +84,14 @@ TCustomEmulVT::TCustomEmulVT(QWidget* parent) : QWidget(parent) {
             [this](int v) { platform::Guarded([this, v] { ScrollTo(v); }); });
     SyncScrollBar();
 
+    // Bytes arrive far faster than a screen shows them: the repaint they need
+    // is asked for once a refresh, whatever their number.
+    FFlushTimer = new QTimer(this);
+    FFlushTimer->setSingleShot(true);
+    FFlushTimer->setTimerType(Qt::PreciseTimer);
+    connect(FFlushTimer, &QTimer::timeout, this,
+            [this] { platform::Guarded([this] { FlushChanges(); }); });
+
     FScreen.MoveTo(0, 0);
     FScreen.ProcessText("EmulVT");
     FScreen.MoveTo(0, 1);
@@ -96,7 +106,18 @@ TCustomEmulVT::~TCustomEmulVT() {
 void TCustomEmulVT::FeedChar(char ch) {
     if (FLog) LogByte(ch); // the byte as received, before any translation
     FScreen.ProcessByte(static_cast<std::uint8_t>(ch));
-    if (FAutoRepaint) FlushChanges();
+    if (FAutoRepaint && !FFlushPending) ScheduleFlush();
+}
+
+void TCustomEmulVT::FeedText(std::string_view text) {
+    if (FLog) {
+        for (char ch : text)
+            FeedChar(ch);
+        return;
+    }
+    for (char ch : text)
+        FScreen.ProcessByte(static_cast<std::uint8_t>(ch));
+    if (!text.empty() && FAutoRepaint && !FFlushPending) ScheduleFlush();
 }
 
 void TCustomEmulVT::ClearView() {
@@ -204,7 +225,24 @@ int TCustomEmulVT::RowAtY(int y) const {
 
 // ---- repaint requests ----------------------------------------------------
 
+int TCustomEmulVT::FrameMs() const {
+    const QScreen* s = screen();
+    const double hz = std::clamp(s ? s->refreshRate() : 60.0, 24.0, 240.0);
+    return static_cast<int>(std::lround(1000.0 / hz));
+}
+
+void TCustomEmulVT::ScheduleFlush() {
+    FFlushPending = true;
+    // A byte after a quiet spell is shown at once; a stream once a refresh.
+    const int frame = FrameMs();
+    const qint64 since = FLastFlush.isValid() ? FLastFlush.elapsed() : frame;
+    FFlushTimer->start(static_cast<int>(std::max<qint64>(0, frame - since)));
+}
+
 void TCustomEmulVT::FlushChanges() {
+    FFlushPending = false;
+    FFlushTimer->stop();
+    FLastFlush.start();
     const emulvt::TChangedArea& a = FScreen.ChangedArea();
     const int tl = FTextLeading;
     const int margin = MarginColour();
@@ -266,6 +304,7 @@ void TCustomEmulVT::Invalidate(const QRect& r) {
 }
 
 std::vector<QRect> TCustomEmulVT::TakeInvalidations() {
+    if (FFlushPending) FlushChanges();
     return std::exchange(FInvalidations, {});
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QImage>
 #include <QMenu>
@@ -15,11 +16,13 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Screen.h"
 
 class QScrollBar;
+class QTimer;
 
 enum TBackColors : std::uint8_t {
     vtsBlack,
@@ -53,7 +56,12 @@ public:
     const emulvt::TScreen& Screen() const { return FScreen; }
 
     // ---- what the application calls
+    // One received byte. With AutoRepaint the repaint it needs is asked for
+    // at the next refresh of the screen, together with every byte fed until
+    // then, not once per byte.
     void FeedChar(char ch);
+    // FeedChar for each byte of text in turn (a replayed history).
+    void FeedText(std::string_view text);
     void ClearView();
     // Back to the interpreter state of a new view with a blank screen, so a
     // history replayed after it shows what it showed when it first arrived.
@@ -116,11 +124,17 @@ public:
     static QColor Palette(int index); // 0..15
     QScrollBar* ScrollBar() const { return FScrollBar; }
 
+    // Asks now for the repaint of what the buffer changed.
     void FlushChanges();
+    // Whether fed bytes wait for the next refresh to ask for their repaint.
+    bool FlushPending() const { return FFlushPending; }
+    // Time between two refreshes of the screen the view is on.
+    int FrameMs() const;
     void SyncScrollBar();
 
-    // Rectangles FlushChanges asked to repaint since the last call (the whole
-    // client area appears as rect()); the most recent kMaxRecorded are kept.
+    // Rectangles asked to repaint since the last call (the whole client area
+    // appears as rect()), after the repaint the fed bytes wait for has been
+    // asked for; the most recent kMaxRecorded are kept.
     std::vector<QRect> TakeInvalidations();
     static constexpr std::size_t kMaxRecorded = 4096;
 
@@ -151,6 +165,7 @@ private:
     void Paint(const QRect& update);
     void PaintRun(class QPainter& p, const emulvt::TLine& line, int a, int b, int top, int bottom);
     void Invalidate(const QRect& r);
+    void ScheduleFlush();
     int MarginColour() const; // palette index of the margins, -1 in monochrome
     void InvalidateMargins();
     void LayoutScrollBar();
@@ -192,7 +207,10 @@ private:
     std::size_t FGlyphBytes = 0;              // bounded: huge cells must not fill the memory
     std::array<std::int8_t, 256> FGlyphInk{}; // -1 unknown, 0 blank, 1 has ink
     std::vector<QRect> FInvalidations;
-    int FFlushedMargin = 0; // margin colour as of the last repaint request
+    bool FFlushPending = false;
+    QTimer* FFlushTimer = nullptr;
+    QElapsedTimer FLastFlush; // when the last repaint was asked for
+    int FFlushedMargin = 0;   // margin colour as of the last repaint request
 };
 
 // The published form; all behaviour lives in TCustomEmulVT.

@@ -1,5 +1,6 @@
 #include "SessionNames.h"
 
+#include "Cp1252.h"
 #include "ProfileFile.h"
 
 #include <climits>
@@ -48,25 +49,6 @@ bool IsValidUtf8(std::string_view s) {
     return true;
 }
 
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Windows-1252 0x80..0x9F; the five unassigned bytes stand for themselves.
-constexpr std::uint16_t Cp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
 } // namespace
 
 std::string DisplayName(std::string_view stored) {
@@ -75,7 +57,7 @@ std::string DisplayName(std::string_view stored) {
     out.reserve(stored.size() * 2);
     for (char ch : stored) {
         unsigned char c = static_cast<unsigned char>(ch);
-        AppendUtf8(out, c >= 0x80 && c < 0xA0 ? Cp1252High[c - 0x80] : c);
+        cp1252::AppendUtf8(out, cp1252::ToUnicode(c));
     }
     return out;
 }

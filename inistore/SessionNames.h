@@ -57,7 +57,7 @@ std::string StoredName(const TIniEditor& ini, const std::string& shown);
 // ("null-modem:<digits>a" or "...b"), without control characters. A relative
 // path counts from the settings file's directory. Entries that are present
 // but not usable go to `problems` (when given) with a short text for the
-// user. The program only reads this section.
+// user. The Ports dialog writes this section.
 inline constexpr const char* PortsSection = "Ports";
 inline constexpr int PortCount = 8;
 std::map<int, std::string> ReadPortMap(const TIniEditor& ini,

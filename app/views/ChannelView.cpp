@@ -99,9 +99,20 @@ void TChannelView::SetMode(std::uint8_t mode) {
         // Resumed editor first, then the receive view.
         TUpdateLock out(FOutPutList);
         TUpdateLock in(FInputList);
-        // By index: a nested receive during a replay hook must not invalidate it.
-        for (std::size_t i = 0; i < FRxData.size(); ++i)
-            ShowRxByte(static_cast<std::uint8_t>(FRxData[i]));
+        if (ansi && FeedAnsiText) {
+            // In slices copied out of the history: whatever a hook lets run
+            // meanwhile may append to it, and must not move what is being fed.
+            constexpr std::size_t kSlice = std::size_t{64} << 10;
+            std::string slice;
+            for (std::size_t i = 0; i < FRxData.size(); i += kSlice) {
+                slice.assign(FRxData, i, kSlice);
+                FeedAnsiText(slice);
+            }
+        } else {
+            // By index: a nested receive during a replay hook must not invalidate it.
+            for (std::size_t i = 0; i < FRxData.size(); ++i)
+                ShowRxByte(static_cast<std::uint8_t>(FRxData[i]));
+        }
         for (std::size_t i = 0; i < FTxData.size(); ++i)
             ShowTxByte(static_cast<std::uint8_t>(FTxData[i]));
     }
@@ -128,15 +139,34 @@ void TChannelView::ClearTxView() {
 }
 
 void TChannelView::InputListKeyDown(std::uint16_t key, TShiftState shift) {
+    if (TxBusy && TxBusy()) {
+        // A hex digit would be half a byte for later: refused like a character.
+        FBusyShift = shift;
+        const bool hexKey = (key >= '0' && key <= '9') || (key >= 'A' && key <= 'F');
+        if (shift == ssCtrl && hexKey) platform::MessageBeep(1);
+        if (SetBreak) SetBreak(false);
+        return;
+    }
     RunTxActions(FKeys.KeyDown(key, shift));
 }
 
 void TChannelView::InputListKeyPress(char32_t ch) {
+    if (TxBusy && TxBusy()) {
+        if (!(FBusyShift & ssCtrl)) platform::MessageBeep(1);
+        return;
+    }
     RunTxActions(FKeys.KeyPress(ch));
 }
 
 void TChannelView::InputListComposed(char32_t ch, TShiftState shift) {
     RunTxActions(FKeys.ComposedChar(ch, shift));
+}
+
+void TChannelView::ShowAndRecordTx(std::string_view bytes) {
+    for (const char c : bytes)
+        ShowTxByte(static_cast<std::uint8_t>(c));
+    FTxData.append(bytes);
+    if (TxRecorded) TxRecorded(bytes);
 }
 
 void TChannelView::RunTxActions(const TTxActions& actions) {
@@ -153,6 +183,7 @@ void TChannelView::RunTxActions(const TTxActions& actions) {
             break;
         case TTxAction::taRecord:
             FTxData.push_back(static_cast<char>(a.Value));
+            if (TxRecorded) TxRecorded(std::string_view(&FTxData.back(), 1));
             break;
         case TTxAction::taSend:
             if (SendByte) SendByte(a.Value);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 class TChannelView {
 public:
@@ -52,6 +53,9 @@ public:
     void InputListComposed(char32_t ch, TShiftState shift); // from an input method
     const TTxKeys& Keys() const { return FKeys; }
     void RunTxActions(const TTxActions& actions);
+    // Bytes the program sent for the user (a file, pasted text): shown and
+    // recorded as typed ones are, once the device has taken them.
+    void ShowAndRecordTx(std::string_view bytes);
 
     // ---- the models the memo widgets paint
     TMemoText& OutPutList() { return FOutPutList; }
@@ -61,7 +65,10 @@ public:
 
     // ---- hooks set by the window (each may stay empty)
     std::function<void(std::uint8_t)> FeedAnsi; // a byte for the terminal view
-    std::function<void()> ClearAnsi;            // ClearView of the terminal view
+    // Many bytes for the terminal view, as FeedAnsi for each in turn; a mode
+    // switch replays the history through it when set.
+    std::function<void(std::string_view)> FeedAnsiText;
+    std::function<void()> ClearAnsi; // ClearView of the terminal view
     // Blank the terminal view and put its interpreter back to its state when
     // new, before a mode switch replays the history; ClearAnsi when not set.
     std::function<void()> ResetAnsi;
@@ -69,6 +76,10 @@ public:
     std::function<void()> FocusInputList;       // focus the editor if it is enabled
     std::function<void(std::uint8_t)> SendByte; // the serial module's send; may throw
     std::function<void(bool)> SetBreak;         // the serial module's break switch
+    // True while a file or a paste is being sent: typed keys are then refused
+    // with a beep, so nothing can slip in between its bytes.
+    std::function<bool()> TxBusy;
+    std::function<void(std::string_view)> TxRecorded; // bytes just added to the history
 
 private:
     static void GrowHistory(std::string& history);
@@ -81,4 +92,5 @@ private:
     TMemoText FOutPutList{true};
     TMemoText FInputList{false};
     TTxKeys FKeys;
+    TShiftState FBusyShift = 0; // the last key-down refused during a send
 };

@@ -480,6 +480,13 @@ void TTxEditor::focusInEvent(QFocusEvent* e) {
 
 void TTxEditor::keyPressEvent(QKeyEvent* e) {
     TrackModifiers(*e, true);
+    if (e->key() == Qt::Key_Insert && e->modifiers() == Qt::ShiftModifier) {
+        e->accept();
+        platform::Guarded([&] {
+            if (OnPaste) OnPaste(this);
+        });
+        return;
+    }
     const TKeyStroke ks = TranslateKey(*e);
     // Sending may let window messages run; the editor may go away meanwhile.
     QPointer<TTxEditor> self(this);
@@ -494,6 +501,30 @@ void TTxEditor::keyPressEvent(QKeyEvent* e) {
     // The key-down is not consumed: navigation keys still move the caret.
     NavigateKey(e);
     e->accept();
+}
+
+void TTxEditor::contextMenuEvent(QContextMenuEvent* e) {
+    QMenu menu(this);
+    QAction* copy = menu.addAction(tr("&Copy"));
+    copy->setEnabled(Model() && Model()->HasSelection());
+    QAction* all = menu.addAction(tr("Select &All"));
+    all->setEnabled(Model() && Model()->LineCount() > 0);
+    menu.addSeparator();
+    QAction* paste = menu.addAction(tr("&Paste to send"));
+    paste->setObjectName("PasteToSend");
+    paste->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_Insert));
+    paste->setEnabled(isEnabled() && OnPaste && !QGuiApplication::clipboard()->text().isEmpty());
+    QPointer<TTxEditor> self(this);
+    QAction* chosen = menu.exec(e->globalPos());
+    if (!self) return;
+    if (chosen == copy)
+        Copy();
+    else if (chosen == all)
+        SelectAll();
+    else if (chosen == paste)
+        platform::Guarded([&] {
+            if (OnPaste) OnPaste(this);
+        });
 }
 
 void TTxEditor::RaiseKeyPress(char32_t ch) {

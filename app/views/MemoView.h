@@ -94,10 +94,14 @@ public:
     // A character committed by an input method, with the modifiers held as it
     // was composed (it has no key-down of its own).
     std::function<void(TTxEditor* sender, char32_t ch, TShiftState shift)> OnComposed;
+    // Shift+Insert or the menu's "Paste to send": the clipboard's text is to
+    // be sent (Ctrl+V stays a key like the others).
+    std::function<void(TTxEditor* sender)> OnPaste;
 
 protected:
     bool event(QEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
     void inputMethodEvent(QInputMethodEvent* e) override;
     void keyReleaseEvent(QKeyEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;

@@ -1,11 +1,19 @@
 // Figures of the running window (offscreen):
 //  1. receive throughput from a pseudo-terminal into channel 1's history, ASCII mode;
 //  2. ANSI mode under a steady 2 MB/s stream: longest event-loop stall;
-//  3. CPU of the idle program with both channels open (null-modem) for 10 s.
-// Prints figures; never fails on time.
+//  3. CPU of the idle program with both channels open (null-modem) for 10 s;
+//  4. "modes": one ANSI-art stream written to the pty as fast as it goes, in ASCII
+//     and in ANSI mode by turns: throughput, CPU per MB, longest stall, paints
+//     per second, and whether the final picture is rxview's for the same bytes;
+//  5. "replay": the switch to ANSI mode with a 50 MB history (and back to ASCII).
+// Prints figures; never fails on time. `bench_window modes [MB] [rounds] [POINTS]`,
+// `bench_window replay [MB]` run one of them (POINTS: the terminal font, 12 or 9).
+#include "AnsiPng.h"
 #include "AppPlatform.h"
+#include "EmulVT.h"
 #include "FSerPort.h"
 #include "Main.h"
+#include "MemoView.h"
 #include "Platform.h"
 #include "TickDriver.h"
 #include "device/PortMap.h"
@@ -20,14 +28,17 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <pty.h>
 #include <random>
 #include <sys/resource.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 double CpuSeconds() {
@@ -36,6 +47,71 @@ double CpuSeconds() {
     return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
            (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
+
+double ThreadCpuSeconds() {
+    rusage ru{};
+    getrusage(RUSAGE_THREAD, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
+           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// Runs the event loop (without spinning) until done() holds or ms pass.
+template <class F> bool WaitFor(F done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(5);
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (done() || t.elapsed() >= ms) loop.quit();
+    });
+    check.start();
+    if (!done()) loop.exec();
+    return done();
+}
+
+// Dense ANSI art: cursor positioning, SGR with two to four parameters
+// (bright and normal, backgrounds), CP437 blocks and text, line ends.
+std::string AnsiArt(size_t size, unsigned seed) {
+    std::string s;
+    s.reserve(size + 64);
+    std::mt19937 rng(seed);
+    while (s.size() < size) {
+        switch (rng() % 4) {
+        case 0:
+            s += "\x1b[" + std::to_string(1 + rng() % 25) + ";" + std::to_string(1 + rng() % 80) +
+                 "H";
+            break;
+        case 1:
+            s += "\r\n";
+            break;
+        default:
+            break;
+        }
+        s += "\x1b[" + std::string(rng() % 2 ? "0;" : "") + (rng() % 2 ? "1;" : "") +
+             std::to_string(30 + rng() % 8) + ";" + std::to_string(40 + rng() % 8) + "m";
+        const int n = 4 + int(rng() % 13);
+        for (int i = 0; i < n; ++i)
+            s += rng() % 3 ? static_cast<char>(0xB0 + rng() % 0x30)
+                           : static_cast<char>('A' + rng() % 26);
+    }
+    return s;
+}
+
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
 
 struct PtyPair {
     int master = -1;
@@ -192,10 +268,147 @@ void IdleCpu(TTermMain& m) {
                 ok ? "" : " (connect failed)", 100.0 * cpu / (t.elapsed() / 1000.0),
                 t.elapsed() / 1000.0);
 }
+struct ModeRun {
+    double mbps = 0, cpuMsPerMb = 0, paintsPerSec = 0;
+    qint64 stall = 0;
+    bool complete = false, sameAsRxview = true;
+};
+
+// Channel 1 in the given mode takes the whole stream from a pty written as
+// fast as the kernel takes it.
+ModeRun RunMode(TTermMain& m, bool ansi, const std::string& stream, int points) {
+    ModeRun r;
+    TChannelUi& c = m.Channel(0);
+    (ansi ? c.ANSIcheck : c.ASCIIcheck)->click();
+    m.ClearInpBtn1Click();
+    PtyPair pty;
+    serial::SetPortMapEntry("COM1", pty.path);
+    if (!Connect(m, 0, 0)) {
+        std::puts("modes: cannot connect");
+        return r;
+    }
+    PaintCounter paints;
+    c.EmulVT->installEventFilter(&paints);
+    std::atomic<double> writerCpu{0};
+    const double cpu0 = CpuSeconds();
+    QElapsedTimer t;
+    t.start();
+    std::thread writer([&] {
+        pty.Write(stream.data(), stream.size());
+        writerCpu = ThreadCpuSeconds();
+    });
+    StallMeter stall;
+    r.complete = WaitFor([&] { return m.RxData1().size() >= stream.size(); }, 120000);
+    const double secs = t.elapsed() / 1000.0;
+    writer.join();
+    stall.Finish();
+    const double cpu = CpuSeconds() - cpu0 - writerCpu;
+    c.EmulVT->removeEventFilter(&paints);
+    const double mb = m.RxData1().size() / 1e6;
+    r.mbps = mb / secs;
+    r.cpuMsPerMb = 1000.0 * cpu / mb;
+    r.paintsPerSec = paints.paints / secs;
+    r.stall = stall.worst;
+    if (ansi) {
+        QTest::qWait(100); // the last refresh
+        const QImage shown = c.EmulVT->grab().toImage();
+        const QImage rxview = emulvt::RenderAnsiImage(m.RxData1(), true, points);
+        r.sameAsRxview =
+            r.complete && m.RxData1() == stream && shown.convertToFormat(rxview.format()) == rxview;
+    }
+    c.ComPortBtn->click();
+    m.ClearInpBtn1Click();
+    return r;
+}
+
+void ModeRace(TTermMain& m, double mb, int rounds, int points) {
+    const std::string stream = AnsiArt(size_t(mb * 1e6), 7);
+    points = points == 9 ? 9 : 12;
+    (points == 9 ? m.ANSIfONT9_1Click() : m.ANSIfont12_1Click());
+    std::printf("modes: %.1f MB of dense ANSI art through a pty into channel 1, %d rounds, "
+                "%d-point terminal font\n",
+                stream.size() / 1e6, rounds, points);
+    std::vector<double> ratio, cpuRatio, asciiRate, ansiRate, asciiCpu, ansiCpu, paintRate;
+    qint64 worstAscii = 0, worstAnsi = 0;
+    bool allSame = true;
+    for (int i = 0; i < rounds; ++i) {
+        ModeRun ascii, ansi;
+        // Alternate which goes first, so a drift in the machine's load evens out.
+        if (i % 2 == 0) {
+            ascii = RunMode(m, false, stream, points);
+            ansi = RunMode(m, true, stream, points);
+        } else {
+            ansi = RunMode(m, true, stream, points);
+            ascii = RunMode(m, false, stream, points);
+        }
+        std::printf("  round %d: ASCII %5.1f MB/s %6.1f ms CPU/MB stall %3lld ms | "
+                    "ANSI %5.1f MB/s %6.1f ms CPU/MB stall %3lld ms, %4.0f paints/s, "
+                    "picture %s\n",
+                    i + 1, ascii.mbps, ascii.cpuMsPerMb, ascii.stall, ansi.mbps, ansi.cpuMsPerMb,
+                    ansi.stall, ansi.paintsPerSec,
+                    ansi.sameAsRxview ? "= rxview" : "DIFFERS from rxview");
+        asciiRate.push_back(ascii.mbps);
+        ansiRate.push_back(ansi.mbps);
+        asciiCpu.push_back(ascii.cpuMsPerMb);
+        ansiCpu.push_back(ansi.cpuMsPerMb);
+        paintRate.push_back(ansi.paintsPerSec);
+        ratio.push_back(ansi.mbps / ascii.mbps);
+        cpuRatio.push_back(ansi.cpuMsPerMb / ascii.cpuMsPerMb);
+        worstAscii = std::max(worstAscii, ascii.stall);
+        worstAnsi = std::max(worstAnsi, ansi.stall);
+        allSame = allSame && ansi.sameAsRxview && ascii.complete && ansi.complete;
+    }
+    std::printf("modes, medians: ASCII %.1f MB/s, ANSI %.1f MB/s, ANSI/ASCII throughput %.2f; "
+                "CPU ASCII %.1f ms/MB, ANSI %.1f ms/MB, ANSI/ASCII CPU %.2f; longest stall "
+                "ASCII %lld ms, ANSI %lld ms; ANSI paints %.0f/s (refresh every %d ms); "
+                "final pictures %s\n",
+                Median(asciiRate), Median(ansiRate), Median(ratio), Median(asciiCpu),
+                Median(ansiCpu), Median(cpuRatio), worstAscii, worstAnsi, Median(paintRate),
+                m.Channel(0).EmulVT->FrameMs(),
+                allSame ? "all equal to rxview's" : "NOT all equal to rxview's");
+}
+
+// A mode switch replays the whole history: to ANSI through the terminal
+// view, back to ASCII through the memo.
+void Replay(TTermMain& m, double mb) {
+    TChannelUi& c = m.Channel(0);
+    c.ASCIIcheck->click();
+    m.ClearInpBtn1Click();
+    const std::string stream = AnsiArt(size_t(mb * 1e6), 9);
+    for (char b : stream)
+        m.AddRxByte1(static_cast<unsigned char>(b));
+    QTest::qWait(50);
+    // Wall time, and the window thread's CPU time, which a loaded machine
+    // does not stretch.
+    std::vector<double> toAnsi, toAscii, cpuAnsi, cpuAscii;
+    for (int i = 0; i < 3; ++i) {
+        QElapsedTimer t;
+        t.start();
+        double cpu0 = ThreadCpuSeconds();
+        c.ANSIcheck->click();
+        c.EmulVT->repaint();
+        toAnsi.push_back(t.elapsed() / 1000.0);
+        cpuAnsi.push_back(ThreadCpuSeconds() - cpu0);
+        QTest::qWait(50);
+        t.start();
+        cpu0 = ThreadCpuSeconds();
+        c.ASCIIcheck->click();
+        c.OutPutList->repaint();
+        toAscii.push_back(t.elapsed() / 1000.0);
+        cpuAscii.push_back(ThreadCpuSeconds() - cpu0);
+        QTest::qWait(50);
+    }
+    std::printf("replay of a %.1f MB history, medians of 3: to ANSI %.3f s (CPU %.3f s), "
+                "to ASCII %.3f s (CPU %.3f s)\n",
+                stream.size() / 1e6, Median(toAnsi), Median(cpuAnsi), Median(toAscii),
+                Median(cpuAscii));
+    m.ClearInpBtn1Click();
+}
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Off screen unless a platform is asked for (xcb: the figures on a real X server).
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     AppPlatform::Install();
     platform::SetBeeper({});
@@ -212,5 +425,9 @@ int main(int argc, char** argv) {
     if (only.isEmpty() || only == "receive") ReceiveThroughput(main);
     if (only.isEmpty() || only == "ansi") AnsiStream(main);
     if (only.isEmpty() || only == "idle") IdleCpu(main);
+    if (only.isEmpty() || only == "modes")
+        ModeRace(main, argc > 2 ? std::atof(argv[2]) : 10, argc > 3 ? std::atoi(argv[3]) : 5,
+                 argc > 4 ? std::atoi(argv[4]) : 12);
+    if (only.isEmpty() || only == "replay") Replay(main, argc > 2 ? std::atof(argv[2]) : 50);
     return 0;
 }

@@ -101,7 +101,6 @@ void LiveStream() {
             pos = (pos + 1) % art.size();
         }
         fed += kPerTick;
-        v.TakeInvalidations();
         if (now >= 3000) QApplication::quit();
     });
     timer.start(10);

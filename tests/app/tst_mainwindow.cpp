@@ -2,6 +2,8 @@
 // line buttons, hints, window size, fonts, "test" playback, printing, close.
 #include "AppHarness.h"
 #include "ChannelView.h"
+#include "DLGSelect.h"
+#include "DlgSess.h"
 #include "EmulVT.h"
 #include "InfoDlg.h"
 #include "LedCheck.h"
@@ -265,10 +267,12 @@ void TstMainWindow::everyControlShowsItsWholeText() {
                        .arg(need)
                        .arg(room);
     };
-    // The window's own controls and the information dialog's.
+    // The window's own controls and those of its dialogs.
     QList<QWidget*> all = h.Main->centralWidget()->findChildren<QWidget*>();
     all += h.Main->statusBar()->findChildren<QWidget*>();
     all += h.Main->findChild<TAboutBox*>("AboutBox")->findChildren<QWidget*>();
+    all += h.Main->SessNameDlg->findChildren<QWidget*>();
+    all += h.Main->SelSession->findChildren<QWidget*>();
     for (QWidget* w : all) {
         QStyle* style = w->style();
         if (auto* combo = qobject_cast<QComboBox*>(w)) {

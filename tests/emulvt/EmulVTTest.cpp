@@ -6,11 +6,13 @@
 #include <QFile>
 #include <QMenu>
 #include <QRandomGenerator>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
+#include <random>
 #include <sstream>
 
 #include "EmulVT.h"
@@ -67,6 +69,37 @@ QByteArray SgrFor(int attr) {
     return QByteArray("\x1b[0;") + (attr & 0x08 ? "1;" : "") + (attr & 0x80 ? "5;" : "") +
            QByteArray::number(30 + (attr & 7)) + ";" + QByteArray::number(40 + ((attr >> 4) & 7)) +
            "m";
+}
+
+// Colours, positioning, line ends, CP437 blocks and text, packed densely.
+QByteArray DenseArt(int size, unsigned seed) {
+    std::mt19937 rng(seed);
+    QByteArray s;
+    while (s.size() < size) {
+        if (rng() % 3 == 0)
+            s += "\x1b[" + QByteArray::number(1 + rng() % 25) + ";" +
+                 QByteArray::number(1 + rng() % 80) + "H";
+        else if (rng() % 5 == 0)
+            s += "\r\n";
+        s += SgrFor(int(rng() % 256));
+        for (int n = 2 + int(rng() % 12); n > 0; --n)
+            s += rng() % 2 ? char(0xB0 + rng() % 0x30) : char('a' + rng() % 26);
+    }
+    return s;
+}
+
+// Counts the paints a widget receives.
+struct PaintCounter : QObject {
+    int Paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) ++Paints;
+        return false;
+    }
+};
+
+// What the window system holds of a top-level view: what its paints left.
+QImage OnScreen(TEmulVT& v) {
+    return v.screen()->grabWindow(v.winId()).toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 } // namespace
@@ -307,6 +340,67 @@ private slots:
                                     .arg(first.y())));
             before = after;
         }
+    }
+
+    // A stream fed while the event loop runs is painted once a refresh, not
+    // once a byte or once a loop pass, and what those paints leave on the
+    // screen is the whole final picture.
+    void streamedBytesArePaintedOnceARefresh() {
+        auto v = ShownView();
+        const QByteArray art = DenseArt(150000, 3);
+        PaintCounter counter;
+        v->installEventFilter(&counter);
+        QElapsedTimer t;
+        t.start();
+        for (int i = 0; i < art.size(); ++i) {
+            v->FeedChar(art[i]);
+            if (i % 32 == 31) QCoreApplication::processEvents();
+        }
+        const qint64 elapsed = t.elapsed();
+        QVERIFY(v->FlushPending() || counter.Paints > 0);
+        QVERIFY2(counter.Paints <= elapsed / v->FrameMs() + 3,
+                 qPrintable(QString("%1 paints in %2 ms").arg(counter.Paints).arg(elapsed)));
+        // The last bytes are shown without any more coming.
+        QTRY_VERIFY(!v->FlushPending());
+        QTRY_COMPARE(OnScreen(*v), v->grab().toImage().convertToFormat(QImage::Format_RGB32));
+        v->removeEventFilter(&counter);
+
+        // A byte after a quiet spell is asked for at the next pass of the loop.
+        QTest::qWait(3 * v->FrameMs());
+        v->TakeInvalidations();
+        v->FeedChar('Q');
+        QVERIFY(v->FlushPending());
+        QTRY_VERIFY_WITH_TIMEOUT(!v->FlushPending(), 1000);
+        QCOMPARE(v->TakeInvalidations().size(), std::size_t(2)); // the cell and the cursor
+    }
+
+    // A replayed history fed as text shows and logs what byte-wise feeding does.
+    void feedTextIsFeedCharForEachByte() {
+        const QByteArray art = DenseArt(40000, 5);
+        QTemporaryDir dir;
+        const QString old = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        std::string logs[2];
+        QImage shown[2];
+        for (int way = 0; way < 2; ++way) {
+            auto v = ShownView();
+            v->SetLog(true);
+            if (way == 0)
+                Feed(*v, art);
+            else
+                v->FeedText(std::string_view(art.constData(), art.size()));
+            v->SetLog(false);
+            shown[way] = Painted(*v);
+            QFile log(dir.filePath("EMULVT.LOG"));
+            QVERIFY(log.open(QIODevice::ReadOnly));
+            logs[way] = log.readAll().toStdString();
+            log.remove();
+            QVERIFY(v->FlushPending());
+        }
+        QDir::setCurrent(old);
+        QCOMPARE(shown[1], shown[0]);
+        QVERIFY(logs[1] == logs[0]);
+        QCOMPARE(logs[0].size(), std::size_t(art.size()) + 13); // <Open> and <Close>
     }
 
     void logFileMarkersAndAFileThatCannotBeOpened() {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -121,6 +122,28 @@ TEST(ChannelView, LongHistoryKeepsEveryByte) {
         EXPECT_EQ(static_cast<std::uint8_t>(ch.RxData()[i]), i % 251);
     ch.ClearRx();
     EXPECT_EQ(ch.RxData().capacity(), std::string().capacity()); // the memory is handed back
+}
+
+// The switch to ANSI hands the history over in slices; a receive that runs
+// meanwhile and moves the history to new memory does not disturb them.
+TEST(ChannelView, AnsiReplayInSlicesSurvivesTheHistoryGrowing) {
+    TRig c;
+    std::string history(200000, '\0');
+    for (std::size_t i = 0; i < history.size(); ++i)
+        history[i] = static_cast<char>(i * 7 % 256);
+    c.Receive(history);
+    std::string slices;
+    std::size_t count = 0, largest = 0;
+    c.ch.FeedAnsiText = [&](std::string_view text) {
+        if (count++ == 0) c.Receive(std::string(300000, 'n')); // grows past its capacity
+        slices += text;
+        largest = std::max(largest, text.size());
+    };
+    c.ch.SetMode(TChannelView::dmANSI);
+    EXPECT_EQ(c.ch.RxData().size(), 500000u);
+    EXPECT_TRUE(slices == c.ch.RxData()); // the whole history, in order, once
+    EXPECT_EQ(largest, std::size_t{64} << 10);
+    EXPECT_EQ(c.ansi, std::string(300000, 'n')); // the nested bytes also showed live
 }
 
 TEST(ChannelView, EveryByteValueReplaysAsShown) {

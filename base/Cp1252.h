@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace cp1252 {
 
@@ -12,5 +13,8 @@ char32_t ToUnicode(std::uint8_t b);
 
 // The byte of a character, or -1 when the code page has none for it.
 int FromUnicode(char32_t c);
+
+// Appends a character (up to U+FFFF, all these code pages need) as UTF-8.
+void AppendUtf8(std::string& out, char32_t c);
 
 } // namespace cp1252

@@ -1,0 +1,222 @@
+// Figures of capture and send file in the running window (offscreen):
+//  1. receive throughput from a pseudo-terminal with no capture, a raw capture
+//     and a text capture, each with the longest event-loop stall;
+//  2. send-file throughput into a pseudo-terminal whose far end reads;
+//  3. the capture writer alone (no window): how far above the receive path it runs.
+// Prints figures; never fails on time.
+#include "AppPlatform.h"
+#include "FSerPort.h"
+#include "Main.h"
+#include "Platform.h"
+#include "TickDriver.h"
+#include "TransferUi.h"
+#include "device/PortMap.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <atomic>
+#include <cstdio>
+#include <poll.h>
+#include <pty.h>
+#include <random>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+struct PtyPair {
+    int master = -1;
+    std::string path;
+    PtyPair() {
+        int slave = -1;
+        char name[128];
+        openpty(&master, &slave, name, nullptr, nullptr);
+        termios t{};
+        tcgetattr(master, &t);
+        cfmakeraw(&t);
+        tcsetattr(master, TCSANOW, &t);
+        ::close(slave);
+        path = name;
+    }
+    ~PtyPair() { ::close(master); }
+    void Write(const char* p, size_t n) {
+        while (n) {
+            ssize_t w = ::write(master, p, n);
+            if (w <= 0) return;
+            p += w;
+            n -= size_t(w);
+        }
+    }
+};
+
+bool Connect(TTermMain& m, int ch, int comIndex) {
+    TChannelUi& c = m.Channel(ch);
+    c.PortCombo->setCurrentIndex(comIndex);
+    emit c.PortCombo->activated(comIndex);
+    c.ComPortBtn->click();
+    return c.ComPortBtn->isChecked();
+}
+
+// Longest gap between the ticks of a 5 ms timer.
+struct StallMeter {
+    QTimer timer;
+    QElapsedTimer clock;
+    qint64 last = 0, worst = 0;
+    StallMeter() {
+        timer.setInterval(5);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            const qint64 now = clock.elapsed();
+            worst = std::max(worst, now - last);
+            last = now;
+        });
+        clock.start();
+        timer.start();
+    }
+    void Finish() { worst = std::max(worst, clock.elapsed() - last); }
+};
+
+void Capture(TTermMain& m, const QString& dir, const char* name, int format) {
+    PtyPair pty;
+    serial::SetPortMapEntry("COM1", pty.path);
+    if (!Connect(m, 0, 0)) {
+        std::puts("capture: cannot connect");
+        return;
+    }
+    const QString file = dir + "/capture-" + name;
+    if (format >= 0) {
+        TCaptureOptions o;
+        o.Format = static_cast<TCaptureFormat>(format);
+        m.Transfers->StartCapture(0, file, o);
+    }
+    const size_t total = size_t(64) << 20;
+    std::string data(1 << 20, 'x');
+    std::mt19937 rng(1);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = i % 72 == 71 ? '\n' : static_cast<char>(' ' + rng() % 90);
+    QElapsedTimer t;
+    t.start();
+    std::thread writer([&] {
+        for (size_t sent = 0; sent < total; sent += data.size())
+            pty.Write(data.data(), data.size());
+    });
+    StallMeter stall;
+    while (m.RxData1().size() < total && t.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (format >= 0) m.Transfers->StopCapture(0); // the last write is part of the figure
+    const double secs = t.elapsed() / 1000.0;
+    writer.join();
+    stall.Finish();
+    std::printf("receive with %-24s %.1f MB/s (%zu bytes in %.2f s, file %lld bytes), "
+                "longest event-loop stall %lld ms\n",
+                (std::string(name) + ":").c_str(), m.RxData1().size() / secs / 1e6,
+                m.RxData1().size(), secs, (long long)QFile(file).size(), stall.worst);
+    m.Channel(0).ComPortBtn->click();
+    m.ClearInpBtn1Click();
+    QFile::remove(file);
+}
+
+void SendFile(TTermMain& m, const QString& dir) {
+    PtyPair pty;
+    serial::SetPortMapEntry("COM2", pty.path);
+    if (!Connect(m, 1, 1)) {
+        std::puts("send: cannot connect");
+        return;
+    }
+    const size_t total = size_t(16) << 20;
+    std::string data(total, '\0');
+    std::mt19937 rng(4);
+    for (char& c : data)
+        c = static_cast<char>(rng());
+    const QString file = dir + "/send.bin";
+    QFile f(file);
+    f.open(QIODevice::WriteOnly);
+    f.write(data.data(), qint64(data.size()));
+    f.close();
+    std::atomic<bool> stop{false};
+    std::atomic<size_t> got{0};
+    std::thread reader([&] {
+        char buf[65536];
+        while (!stop) {
+            pollfd p{pty.master, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            const ssize_t n = ::read(pty.master, buf, sizeof buf);
+            if (n > 0) got += size_t(n);
+        }
+    });
+    StallMeter stall;
+    QElapsedTimer t;
+    t.start();
+    m.Transfers->StartSend(1, file, 0, 0);
+    while (got < total && t.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    const double secs = t.elapsed() / 1000.0;
+    stall.Finish();
+    stop = true;
+    reader.join();
+    std::printf("send file (16 MiB into a reading pty): %.2f MB/s (%zu bytes in %.2f s), "
+                "longest event-loop stall %lld ms\n",
+                got / secs / 1e6, got.load(), secs, stall.worst);
+    while (m.Transfers->Sending(1))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    m.Channel(1).ComPortBtn->click();
+}
+void WriterAlone(const QString& dir) {
+    std::string data(1 << 20, 'x');
+    std::mt19937 rng(1);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = i % 72 == 71 ? '\n' : static_cast<char>(' ' + rng() % 90);
+    const int rounds = 256;
+    for (int format = 0; format < 2; ++format) {
+        const QString file = dir + "/writer.bin";
+        TCaptureWriter w;
+        TCaptureOptions o;
+        o.Format = static_cast<TCaptureFormat>(format);
+        o.Replace = true;
+        w.Open(file.toStdString(), o);
+        QElapsedTimer t;
+        t.start();
+        for (int r = 0; r < rounds; ++r)
+            for (const char c : data)
+                w.Rx(static_cast<std::uint8_t>(c));
+        w.Close();
+        const double secs = t.elapsed() / 1000.0;
+        std::printf("capture writer alone, %s: %.0f MB/s (%d MiB in %.2f s)\n",
+                    format ? "text lines" : "raw", rounds * double(data.size()) / secs / 1e6,
+                    rounds, secs);
+        QFile::remove(file);
+    }
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    AppPlatform::Install();
+    platform::SetBeeper({});
+    platform::SetDebugSink([](std::string_view) {});
+    TTickServiceRun ticks;
+    QTemporaryDir dir;
+    TTermMain main(dir.filePath("Zelmar.ini"));
+    TSerForm ser(&main);
+    main.SetSerForm(&ser);
+    main.show();
+    if (!QTest::qWaitForWindowExposed(&main)) return 1;
+    QTest::qWait(200);
+    const QString only = argc > 1 ? argv[1] : QString();
+    if (only.isEmpty() || only == "capture") {
+        Capture(main, dir.path(), "no capture", -1);
+        Capture(main, dir.path(), "raw capture", 0);
+        Capture(main, dir.path(), "text capture", 1);
+    }
+    if (only.isEmpty() || only == "send") SendFile(main, dir.path());
+    if (only.isEmpty() || only == "writer") WriterAlone(dir.path());
+    return 0;
+}
