@@ -4,12 +4,17 @@
 #include "Main.h"
 #include "Platform.h"
 
+#include "device/OpenFailure.h"
+#include "device/PortMap.h"
+
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QToolButton>
 
 #include <cerrno>
+#include <filesystem>
 
 namespace {
 // Runs a port operation whose failure the serial module ignores.
@@ -41,8 +46,6 @@ TSerForm::TSerForm(TTermMain* termMain, QObject* parent) : QObject(parent), Term
     setObjectName("SerForm");
     for (int ch = 0; ch < 2; ++ch)
         AttachPort(ch, new TComPortN());
-    ComPort1 = Ports[0].get();
-    ComPort2 = Ports[1].get();
 }
 
 TSerForm::~TSerForm() {
@@ -56,7 +59,9 @@ TSerForm::~TSerForm() {
 
 // The design-time settings of both ports, applied as while the owner loads.
 void TSerForm::AttachPort(int ch, TComPortN* port) {
+    if (Ports[ch]) ClosePort(ch);
     Ports[ch].reset(port);
+    (ch == 0 ? ComPort1 : ComPort2) = port;
     port->BeginLoading();
     port->SetBaudRate(br9600);
     port->SetPort("COM1");
@@ -85,18 +90,67 @@ void TSerForm::AttachPort(int ch, TComPortN* port) {
 
 bool TSerForm::OpenPort(int ch) {
     TComPortN* port = Port(ch);
+    Failure[ch].clear();
     try {
         if (port->Connected()) ClosePort(ch);
         port->SetPort(ch == 0 ? PortName1 : PortName2);
         port->Open();
         if (port->Connected()) StartSending(ch);
         return port->Connected();
-    } catch (...) {
+    } catch (const EComPort& e) {
+        Failure[ch] = FailureText(ch, e);
+        return false;
+    } catch (const std::exception& e) {
+        Failure[ch] = QString::fromStdString(DevicePath(ch)) + ": " + QString::fromUtf8(e.what());
         return false;
     }
 }
 
+std::string TSerForm::DevicePath(int ch) const {
+    return serial::ResolveDeviceName(ch == 0 ? PortName1 : PortName2);
+}
+
+// A failed open in plain words, after the device path and the port name.
+QString TSerForm::FailureText(int ch, const EComPort& e) const {
+    const std::string path = DevicePath(ch);
+    const std::string portName = ch == 0 ? PortName1 : PortName2;
+    QString text = QString::fromStdString(path);
+    if (path != portName) text += " (" + QString::fromStdString(portName) + ")";
+    text += ": ";
+    if (e.Code() == 1) {
+        // Held by our own other channel: /proc would name this program itself.
+        const int other = 1 - ch;
+        std::error_code ec;
+        if (e.WinCode() == EBUSY && Port(other)->Connected() &&
+            (DevicePath(other) == path || std::filesystem::equivalent(DevicePath(other), path, ec)))
+            return text + QString("busy, in use by channel %1 of this window").arg(other + 1);
+        return text + QString::fromStdString(serial::OpenFailureReason(path, e.WinCode()));
+    }
+    if (e.Code() == 7) {
+        const TLineSettings which = Port(ch)->RefusedSettings();
+        QString words = SettingWords(ch, which);
+        return text + "the device refused the setting" + (words.contains(',') ? "s " : " ") + words;
+    }
+    return text + QString::fromUtf8(e.what());
+}
+
+// Settings by the names and values the channel's lists show.
+QString TSerForm::SettingWords(int ch, TLineSettings which) const {
+    TChannelUi& c = TermMain->Channel(ch);
+    QStringList parts;
+    auto add = [&](TLineSetting s, const char* name, QComboBox* list) {
+        if (which & SetOf(s)) parts << QString(name) + " " + list->currentText();
+    };
+    add(lnBaudRate, "Baudrate", c.BaudCombo);
+    add(lnDataBits, "Data Bits", c.DataBitsCombo);
+    add(lnParity, "Parity", c.ParityCombo);
+    add(lnStopBits, "Stop Bits", c.StopBitCombo);
+    add(lnFlowControl, "Handshake", c.HskCombo);
+    return parts.isEmpty() ? QString("(not named by the driver)") : parts.join(", ");
+}
+
 std::size_t TSerForm::ClosePort(int ch) {
+    StopWaiting(ch);
     // The writer ends first: it must not use the device the port closes.
     const std::string unsent = Senders[ch].Stop();
     Unsent[ch] = unsent.size();
@@ -144,28 +198,52 @@ void TSerForm::StartSending(int ch) {
 void TSerForm::SendFailed(int ch, unsigned generation, const std::string& message) {
     if (generation != SendGeneration[ch] || !Port(ch)->Connected()) return;
     SendError[ch] = message;
-    if (TermMain->Channel(ch).ComPortBtn->isChecked())
+    if (TermMain->Channel(ch).ComPortBtn->isChecked() && TermMain->AutoReconnect(ch))
+        TermMain->WaitForDevice(ch);
+    else if (TermMain->Channel(ch).ComPortBtn->isChecked())
         TermMain->DisconnectChannel(ch);
     else
         ClosePort(ch);
     platform::MessageBeep(0);
 }
 
+// A setting changed on the open port: one the device refuses is named in the
+// channel's notice, with a beep, and the channel stays connected.
+template <class F> void TSerForm::Applied(int ch, F change) {
+    try {
+        change();
+    } catch (const EComPort& e) {
+        QString text = QString::fromStdString(DevicePath(ch)) + ": ";
+        if (e.Code() == 7)
+            text +=
+                "the device refused the setting " + SettingWords(ch, Port(ch)->RefusedSettings());
+        else
+            text += QString::fromUtf8(e.what());
+        TermMain->ChannelNotice(ch, text);
+        platform::MessageBeep(0);
+    }
+}
+
 void TSerForm::SetBaud(int ch, TBaudRate v) {
-    Port(ch)->SetBaudRate(v);
+    Applied(ch, [&] { Port(ch)->SetBaudRate(v); });
 }
 void TSerForm::SetParity(int ch, TParityBits v) {
-    Port(ch)->Parity().SetBits(v);
+    Applied(ch, [&] { Port(ch)->Parity().SetBits(v); });
 }
 void TSerForm::SetDataBits(int ch, TDataBits v) {
-    Port(ch)->SetDataBits(v);
+    Applied(ch, [&] { Port(ch)->SetDataBits(v); });
 }
 void TSerForm::SetStopBits(int ch, TStopBits v) {
-    Port(ch)->SetStopBits(v);
+    Applied(ch, [&] { Port(ch)->SetStopBits(v); });
 }
-void TSerForm::SetHandshake(int, int) {} // the handshake choice has no effect on the port
+void TSerForm::SetHandshake(int ch, int choice) {
+    static constexpr TFlowControl kChoices[3] = {fcNone, fcHardware, fcSoftware};
+    if (choice < 0 || choice > 2) return;
+    Applied(ch, [&] { Port(ch)->FlowControl().SetFlowControl(kChoices[choice]); });
+}
 
 void TSerForm::SetRTS(int ch, bool on) {
+    if (RtsHandshake(ch)) return; // the driver owns the line
     Swallowed([&] { Port(ch)->SetRTS(on); });
 }
 
@@ -230,6 +308,59 @@ void TSerForm::ComPortRxChar(int ch, int) {
     }
 }
 
+bool TSerForm::StartWaiting(int ch) {
+    StopWaiting(ch);
+    if (!Watches[ch].Watch(DevicePath(ch))) return false;
+    const unsigned generation = ++WaitGeneration[ch];
+    auto* notifier = new QSocketNotifier(Watches[ch].Fd(), QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this, ch, generation] {
+        platform::Guarded([&] {
+            if (generation == WaitGeneration[ch]) DeviceMayBeBack(ch);
+        });
+    });
+    Notifiers[ch] = notifier;
+    return true;
+}
+
+void TSerForm::StopWaiting(int ch) {
+    if (!Notifiers[ch]) return;
+    ++WaitGeneration[ch];
+    Notifiers[ch]->setEnabled(false);
+    Notifiers[ch]->deleteLater();
+    Notifiers[ch] = nullptr;
+    Watches[ch].Stop();
+}
+
+void TSerForm::DeviceMayBeBack(int ch) {
+    if (Watches[ch].Drain()) TryReopen(ch, 3);
+}
+
+// A device node may appear a moment before its driver or its permissions are
+// ready: a failed try is repeated a few times, then the next change is awaited.
+void TSerForm::TryReopen(int ch, int retriesLeft) {
+    if (!Waiting(ch)) return;
+    const unsigned generation = WaitGeneration[ch];
+    TComPortN* port = Port(ch);
+    bool opened = false;
+    try {
+        port->Open();
+        opened = port->Connected();
+    } catch (...) {
+    }
+    if (opened) {
+        StopWaiting(ch);
+        StartSending(ch);
+        TermMain->ChannelReconnected(ch);
+        return;
+    }
+    if (retriesLeft > 0)
+        QTimer::singleShot(300, this, [this, ch, generation, retriesLeft] {
+            platform::Guarded([&] {
+                if (generation == WaitGeneration[ch]) TryReopen(ch, retriesLeft - 1);
+            });
+        });
+}
+
 void TSerForm::ComPortBreak(int ch) {
     TermMain->Channel(ch).BrkLed->SetLedFlash(true);
 }
@@ -243,12 +374,16 @@ void TSerForm::ComPortDSRChange(int ch, bool onOff) {
 }
 
 // The device went away: after the current dispatch, the channel goes back to
-// the disconnected state as if the user had released its connect button.
+// the disconnected state as if the user had released its connect button, or,
+// with auto reconnect, waits for the device to come back.
 void TSerForm::ComPortDeviceLost(int ch) {
     QTimer::singleShot(0, this, [this, ch] {
         platform::Guarded([this, ch] {
-            if (!TermMain->Channel(ch).ComPortBtn->isChecked()) return;
-            TermMain->DisconnectChannel(ch);
+            if (!TermMain->Channel(ch).ComPortBtn->isChecked() || Waiting(ch)) return;
+            if (TermMain->AutoReconnect(ch))
+                TermMain->WaitForDevice(ch);
+            else
+                TermMain->DisconnectChannel(ch);
             platform::MessageBeep(0);
         });
     });

@@ -4,14 +4,17 @@
 
 #include "ComPortsN.h"
 #include "SendQueue.h"
+#include "device/PathWatch.h"
 
 #include <QObject>
+#include <QString>
 #include <array>
 #include <memory>
 #include <string>
 #include <string_view>
 
 class TTermMain;
+class QSocketNotifier;
 
 class TSerForm : public QObject {
     Q_OBJECT
@@ -58,10 +61,19 @@ public:
     void ComPort1DSRChange(bool onOff) { ComPortDSRChange(0, onOff); }
     void ComPort2DSRChange(bool onOff) { ComPortDSRChange(1, onOff); }
 
+    // Takes a closed port for the channel (ownership too) and gives it the
+    // design-time settings and the event routing; tests attach their own.
+    void AttachPort(int ch, TComPortN* port);
+
     // Channel-indexed forms, written once.
     TComPortN* Port(int ch) const { return ch == 0 ? ComPort1 : ComPort2; }
     void SetPortName(int ch, const std::string& name) { (ch == 0 ? PortName1 : PortName2) = name; }
+    // Opens the channel's port; on failure OpenFailure(ch) says why, with
+    // the device path.
     bool OpenPort(int ch);
+    const QString& OpenFailure(int ch) const { return Failure[ch]; }
+    // The device path (or null-modem end) the channel's port name opens.
+    std::string DevicePath(int ch) const;
     // Closes the port; bytes still waiting to be sent are dropped and shown
     // in one notice. Returns how many were dropped.
     std::size_t ClosePort(int ch);
@@ -69,7 +81,15 @@ public:
     void SetParity(int ch, TParityBits v);
     void SetDataBits(int ch, TDataBits v);
     void SetStopBits(int ch, TStopBits v);
+    // 0 none, 1 RTS/CTS, 2 XON/XOFF, applied to an open port at once.
     void SetHandshake(int ch, int choice);
+    bool RtsHandshake(int ch) const { return Port(ch)->FlowControl().ControlRTS() == rtsHandshake; }
+    // Auto reconnect: waits for the channel's device path to come back (an
+    // inotify watch, no polling) and reopens it with the same settings, then
+    // calls the window's ChannelReconnected. False when no watch could be made.
+    bool StartWaiting(int ch);
+    void StopWaiting(int ch);
+    bool Waiting(int ch) const { return Notifiers[ch] != nullptr; }
     void SetRTS(int ch, bool on);
     void SetDTR(int ch, bool on);
     void SetBreak(int ch, bool on);
@@ -89,9 +109,13 @@ private:
     void ComPortDSRChange(int ch, bool onOff);
     void ComPortDeviceLost(int ch);
     void ComPortSettingsKept(int ch, TLineSettings which, const serial::DCB& kept);
-    void AttachPort(int ch, TComPortN* port);
     void StartSending(int ch);
     void SendFailed(int ch, unsigned generation, const std::string& message);
+    template <class F> void Applied(int ch, F change);
+    void DeviceMayBeBack(int ch);
+    void TryReopen(int ch, int retriesLeft);
+    QString FailureText(int ch, const EComPort& e) const;
+    QString SettingWords(int ch, TLineSettings which) const;
 
     static constexpr int kRxSliceMs = 10; // longest stretch of reading between window events
     static constexpr int kRxBlock = 4096; // bytes taken from the port per read
@@ -104,4 +128,8 @@ private:
         SendGeneration{}; // counts starts, so a late failure of an old connection is dropped
     std::array<std::string, 2> SendError; // a failed write, named when the channel disconnects
     std::array<std::size_t, 2> Unsent{};
+    std::array<QString, 2> Failure;       // why the last open failed
+    std::array<serial::TPathWatch, 2> Watches;
+    std::array<QSocketNotifier*, 2> Notifiers{};
+    std::array<unsigned, 2> WaitGeneration{}; // a late retry of an ended wait is dropped
 };

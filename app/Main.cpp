@@ -25,15 +25,21 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
+#include <QFontInfo>
 #include <QFrame>
 #include <QHelpEvent>
 #include <QMenuBar>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolButton>
 #include <QToolTip>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -246,6 +252,7 @@ void TTermMain::BuildStatusBar() {
 void TTermMain::BuildChannel(int ch) {
     TChannelUi& c = Ch[ch];
     c.StatusPanel = ch == 0 ? 1 : 3;
+    c.NoticePanel = ch == 0 ? 0 : 2;
     QWidget* client = centralWidget();
     c.Panel = Make<QFrame>(client, ch == 0 ? "Panel3" : "Panel5", ch == 0 ? 0 : 506, 0, 504, 611);
     c.Strip = Make<QFrame>(c.Panel, ch == 0 ? "Panel1" : "Panel2", 1, 1, 502, 94);
@@ -294,7 +301,6 @@ void TTermMain::BuildChannel(int ch) {
                                 {"5 Bits", "6 Bits", "7 Bits", "8 Bits"});
     SetHint(c.DataBitsCombo, "select the\rbyte length", "select the byte length");
     c.HskCombo = MakeCombo(s, Twin("HskCombo", ch), 260, 20, 141, {"none", "RTS/CTS", "XON/XOFF"});
-    c.HskCombo->setEnabled(false);
     SetHint(c.HskCombo, "select the\rhandshake mode", "select the handshake mode");
     c.CTSLED = MakeLamp(s, Twin("CTSLED", ch), 408, 4, 33, 40, "CTS", 8, bvRaised, clLime);
     SetHint(c.CTSLED, "state of the\rCTS line", "state of the CTS line");
@@ -305,6 +311,20 @@ void TTermMain::BuildChannel(int ch) {
     c.ComPortBtn->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     SetHint(c.ComPortBtn, "connect/disconnect\rthe selected ComPort",
             "connect/disconnect the selected ComPort");
+    // The per-channel choice lives in the button's own menu, so the strip
+    // keeps its layout.
+    c.AutoReconnect = new QAction("auto reconnect", c.ComPortBtn);
+    c.AutoReconnect->setObjectName(Twin("AutoReconnect", ch));
+    c.AutoReconnect->setCheckable(true);
+    c.AutoReconnect->setToolTip("when the device goes away, wait for it and reconnect");
+    // Not among the button's actions: a tool button would offer those on a
+    // long press and draw a menu arrow.
+    c.ComPortBtn->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(c.ComPortBtn, &QWidget::customContextMenuRequested, this, [this, ch](QPoint at) {
+        QMenu menu(Ch[ch].ComPortBtn);
+        menu.addAction(Ch[ch].AutoReconnect);
+        menu.exec(Ch[ch].ComPortBtn->mapToGlobal(at));
+    });
     c.ParityCombo = MakeCombo(s, Twin("ParityCombo", ch), 106, 64, 71,
                               {"none", "odd", "even", "mark", "space"});
     SetHint(c.ParityCombo, "select the\rparity type", "select the parity type");
@@ -512,9 +532,10 @@ void TTermMain::ComPortBtnClick(int ch) {
             return;
         }
         SerForm->SetPortName(ch, c.PortCombo->currentText().toStdString());
-        if (NoticeChannel == ch) ChannelNotice(ch, {}); // news of the last connection are old now
+        ChannelNotice(ch, {}); // news of the last connection are old now
         if (!SerForm->OpenPort(ch)) {
             c.ComPortBtn->setChecked(false);
+            ChannelNotice(ch, SerForm->OpenFailure(ch));
             platform::MessageBeep(0);
             return;
         }
@@ -530,8 +551,12 @@ void TTermMain::ComPortBtnClick(int ch) {
         c.InputList->setEnabled(true);
         RTSbtnClick(ch);
         DTRbtnClick(ch);
-    } else if (DisconnectSteps(ch, true) > 0) {
-        platform::MessageBeep(0); // typed bytes were dropped: see the notice
+    } else {
+        const bool waited = SerForm->Waiting(ch);
+        if (DisconnectSteps(ch, true) > 0)
+            platform::MessageBeep(0); // typed bytes were dropped: see the notice
+        else if (waited)
+            ChannelNotice(ch, {}); // no longer waiting
     }
 }
 
@@ -541,6 +566,7 @@ std::size_t TTermMain::DisconnectSteps(int ch, bool withStatus) {
     const std::size_t dropped = SerForm->ClosePort(ch);
     c.CTSLED->SetChecked(false);
     c.DSRLED->SetChecked(false);
+    c.LEDcon->SetLedBlink(false);
     c.LEDcon->SetChecked(false);
     c.LEDcon->SetLedCol(clRed);
     c.PortCombo->setEnabled(true);
@@ -553,9 +579,98 @@ std::size_t TTermMain::DisconnectSteps(int ch, bool withStatus) {
 }
 
 void TTermMain::ChannelNotice(int ch, const QString& text) {
-    NoticeChannel = text.isEmpty() ? -1 : ch;
-    StatusPanels[2]->setText(text);
-    StatusPanels[2]->setToolTip(text); // the panel may be too narrow for all of it
+    QLabel* panel = StatusPanels[Ch[ch].NoticePanel];
+    panel->setToolTip(text);
+    // Whole and unclipped: the panel's own font when the text fits on one
+    // line, else a smaller one, else two lines; a text that does not fit even
+    // so names devices by their last path component (the tooltip keeps all).
+    QFont font = StatusBar->font();
+    const int frame = panel->frameWidth();
+    const int width = panel->width() - 2 * frame - 2;
+    // The height the bar gives the panel once laid out.
+    const int height =
+        (panel->height() > 0 && panel->isVisible() ? panel->height() : kStatusHeight - 5) -
+        2 * frame;
+    auto fits = [&](const QString& t, int px, bool wrap) {
+        font.setPixelSize(px);
+        const QFontMetrics fm(font);
+        if (!wrap) return fm.horizontalAdvance(t) <= width && fm.height() <= height;
+        const QRect need = fm.boundingRect(QRect(0, 0, width, 1000), Qt::TextWordWrap, t);
+        return need.height() <= height && need.width() <= width;
+    };
+    QString shortened = text;
+    shortened.replace(QRegularExpression("(?:\\S*/)+(\\S+)"), "\\1");
+    const int basePx = QFontInfo(font).pixelSize();
+    struct Way {
+        const QString& text;
+        bool wrap;
+        int smallest;
+    };
+    const Way ways[] = {
+        {text, false, 10}, {text, true, 8}, {shortened, false, 10}, {shortened, true, 6}};
+    for (const Way& way : ways) {
+        int px = basePx;
+        while (px > way.smallest && !fits(way.text, px, way.wrap))
+            --px;
+        if (fits(way.text, px, way.wrap) || &way == &ways[3]) {
+            font.setPixelSize(px);
+            panel->setFont(font);
+            panel->setWordWrap(way.wrap);
+            panel->setText(way.text);
+            return;
+        }
+    }
+}
+
+QString TTermMain::NoticeText(int ch) const {
+    return StatusPanels[Ch[ch].NoticePanel]->toolTip(); // the panel may show a shorter form
+}
+
+bool TTermMain::AutoReconnect(int ch) const {
+    return Ch[ch].AutoReconnect->isChecked();
+}
+
+// The device went away with auto reconnect on: the port closes, the connect
+// button stays down and the lamp blinks until the device is back.
+void TTermMain::WaitForDevice(int ch) {
+    TChannelUi& c = Ch[ch];
+    const std::size_t dropped = SerForm->ClosePort(ch);
+    const QString path = QString::fromStdString(SerForm->DevicePath(ch));
+    if (!SerForm->StartWaiting(ch)) {
+        c.ComPortBtn->setChecked(false);
+        DisconnectSteps(ch, true);
+        ChannelNotice(ch, path + ": gone, and it cannot be watched for: " +
+                              QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
+    QString text = "waiting for " + path;
+    if (dropped == 1)
+        text += " (1 byte not sent)";
+    else if (dropped > 1)
+        text += QString(" (%1 bytes not sent)").arg(dropped);
+    ChannelNotice(ch, text);
+    StatusPanels[c.StatusPanel]->setText("waiting");
+    c.CTSLED->SetChecked(false);
+    c.DSRLED->SetChecked(false);
+    c.InputList->setEnabled(false);
+    c.LEDcon->SetLedCol(clLime);
+    c.LEDcon->SetLedBlink(true);
+}
+
+// Reopened with the same settings: the lines as the buttons show; the
+// histories carry on.
+void TTermMain::ChannelReconnected(int ch) {
+    TChannelUi& c = Ch[ch];
+    c.LEDcon->SetLedBlink(false);
+    c.LEDcon->SetChecked(true);
+    c.LEDcon->SetLedCol(clLime);
+    c.CTSLED->SetChecked(true);
+    c.DSRLED->SetChecked(true);
+    c.InputList->setEnabled(true);
+    StatusPanels[c.StatusPanel]->setText("connected");
+    ChannelNotice(ch, {});
+    RTSbtnClick(ch);
+    DTRbtnClick(ch);
 }
 
 void TTermMain::DisconnectChannel(int ch) {
@@ -596,6 +711,20 @@ void TTermMain::StopBitComboChange(int ch) {
 void TTermMain::HskComboChange(int ch) {
     const int i = Ch[ch].HskCombo->currentIndex();
     if (i >= 0 && i <= 2) SerForm->SetHandshake(ch, i);
+    ShowRtsOwner(ch);
+    // Leaving RTS/CTS hands the line back to the button.
+    if (!SerForm->RtsHandshake(ch) && Ch[ch].ComPortBtn->isChecked()) RTSbtnClick(ch);
+}
+
+void TTermMain::ShowRtsOwner(int ch) {
+    QToolButton* b = Ch[ch].RTSbtn;
+    const bool driver = SerForm->RtsHandshake(ch);
+    b->setEnabled(!driver);
+    b->setText(driver ? "auto" : "RTS");
+    if (driver)
+        SetHint(b, "RTS follows the\rRTS/CTS handshake", "RTS follows the RTS/CTS handshake");
+    else
+        SetHint(b, "switch the\rRTS line", "switch the RTS line");
 }
 
 void TTermMain::RTSbtnClick(int ch) {
@@ -749,7 +878,16 @@ bool TTermMain::eventFilter(QObject* watched, QEvent* e) {
             if (!HintsOn) return true; // no tooltip, no status text
             // The tooltip is the hint's short part; the one-line status panel
             // shows its lines side by side.
-            if (!w->toolTip().isEmpty()) StatusPanels[0]->setText(StatusHint(w->toolTip()));
+            // A status panel's tooltip is its own full text, not a hint.
+            const bool panel =
+                std::find(StatusPanels.begin(), StatusPanels.end(), w) != StatusPanels.end();
+            if (!w->toolTip().isEmpty() && !panel) {
+                // The hint replaces channel 1's notice, in the panel's own font.
+                StatusPanels[0]->setFont(StatusBar->font());
+                StatusPanels[0]->setWordWrap(false);
+                StatusPanels[0]->setToolTip({});
+                StatusPanels[0]->setText(StatusHint(w->toolTip()));
+            }
         }
     }
     return QMainWindow::eventFilter(watched, e);

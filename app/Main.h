@@ -64,6 +64,8 @@ struct TChannelUi {
     QToolButton* PrnBtn = nullptr;
     TTxEditor* InputList = nullptr;
     QMenu* PopupANSI = nullptr;
+    QAction* AutoReconnect =
+        nullptr; // AutoReconnect1 / AutoReconnect2, in the connect button's menu
     QAction* ANSIfont12 = nullptr;
     QAction* ANSIfont9 = nullptr;
     QAction* Test = nullptr;
@@ -72,7 +74,8 @@ struct TChannelUi {
     std::array<QRadioButton*, 4> ModeRadios() const {
         return {ASCIIcheck, HEXcheck, BothCheck, ANSIcheck};
     }
-    int StatusPanel = 1;               // 1 for channel 1, 3 for channel 2
+    int StatusPanel = 1; // 1 for channel 1, 3 for channel 2: the state word
+    int NoticePanel = 0; // 0 for channel 1, 2 for channel 2: notices and failure reasons
     TCaptureWriter* Capture = nullptr; // the running capture, fed every received byte
 };
 
@@ -175,10 +178,17 @@ public:
     // The channel returns to the disconnected state as if its connect button
     // had been released (used when its device disappears).
     void DisconnectChannel(int ch);
-    // A notice about a channel (bytes not sent, settings the device kept) in
-    // the status panel between the two channel states; it stays until the
-    // channel connects again or the other channel has news.
+    // A notice about a channel (why a connect failed, bytes not sent,
+    // settings the device kept) in the channel's wide status panel, whole
+    // (a smaller font or two lines where needed) and in full in its tooltip;
+    // it stays until the channel connects again.
     void ChannelNotice(int ch, const QString& text);
+    QString NoticeText(int ch) const; // the full text
+    // Auto reconnect: the channel's choice; waiting after its device went
+    // away; back once the serial module reopened the device.
+    bool AutoReconnect(int ch) const;
+    void WaitForDevice(int ch);
+    void ChannelReconnected(int ch);
 
     // Controls that exist once.
     QToolButton* BtnFull = nullptr;
@@ -240,5 +250,5 @@ private:
     TSerForm* SerForm = nullptr;
     QStringList Args;
     bool HintsOn = true;
-    int NoticeChannel = -1; // whose notice the status bar shows
+    void ShowRtsOwner(int ch); // the RTS button under RTS/CTS flow control
 };

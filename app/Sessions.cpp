@@ -105,6 +105,10 @@ void TTermMain::LoadSession() {
 
     for (int ch = 0; ch < 2; ++ch)
         SetMode(ch, ini.ReadInt(section, "Mode" + std::to_string(ch + 1), 0) & 0xFF);
+    // Newer keys: a session stored before them loads with auto reconnect off.
+    for (int ch = 0; ch < 2; ++ch)
+        Ch[ch].AutoReconnect->setChecked(
+            ini.ReadBool(section, "AutoReconnect" + std::to_string(ch + 1), false));
 }
 
 void TTermMain::SaveSession() {
@@ -150,6 +154,9 @@ void TTermMain::WriteSession(TIniEditor& ini) {
     for (int ch = 0; ch < 2; ++ch)
         ini.WriteBool(section, "DTR" + std::to_string(ch + 1), Ch[ch].DTRbtn->isChecked());
     pair("Mode", [](TChannelUi& c) { return c.View->Mode(); });
+    for (int ch = 0; ch < 2; ++ch)
+        ini.WriteBool(section, "AutoReconnect" + std::to_string(ch + 1),
+                      Ch[ch].AutoReconnect->isChecked());
 }
 
 void TTermMain::LoadPortMap() {

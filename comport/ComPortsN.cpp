@@ -570,7 +570,13 @@ DCB TCustomComPort::BuildDCB() const {
 void TCustomComPort::ApplyDCB() {
     if (!Applying() || !FHandle) return;
     const DCB asked = BuildDCB();
-    if (!FHandle->SetCommState(asked)) throw EComPort(7, GetLastError());
+    if (!FHandle->SetCommState(asked)) {
+        const int error = GetLastError();
+        FRefused = FindRefused(asked);
+        SetLastError(error);
+        throw EComPort(7, error);
+    }
+    FRefused = 0;
     // A driver may keep other values without failing; what it holds tells.
     DCB kept;
     if (!FHandle->GetCommState(kept)) return;
@@ -586,6 +592,37 @@ void TCustomComPort::ApplyDCB() {
     FLastKept = kept;
     FLastDiffering = differing;
     if (fresh) DoSettingsKept(fresh, kept);
+}
+
+// Which settings of a refused control block the device will not take: each
+// one alone on top of what the device holds now; when none fails alone, the
+// combination of all that differ. The device is left as it was.
+TLineSettings TCustomComPort::FindRefused(const DCB& asked) {
+    DCB base;
+    if (!FHandle->GetCommState(base)) return 0;
+    TLineSettings refused = 0;
+    auto tryOne = [&](TLineSetting which, auto copy) {
+        DCB trial = base;
+        copy(trial);
+        if (!(trial == base) && !FHandle->SetCommState(trial)) refused |= SetOf(which);
+    };
+    tryOne(lnBaudRate, [&](DCB& d) { d.BaudRate = asked.BaudRate; });
+    tryOne(lnDataBits, [&](DCB& d) { d.ByteSize = asked.ByteSize; });
+    tryOne(lnParity, [&](DCB& d) { d.Parity = asked.Parity; });
+    tryOne(lnStopBits, [&](DCB& d) { d.StopBits = asked.StopBits; });
+    tryOne(lnFlowControl, [&](DCB& d) {
+        d.Flags = asked.Flags;
+        d.XonChar = asked.XonChar;
+        d.XoffChar = asked.XoffChar;
+        d.XonLim = asked.XonLim;
+        d.XoffLim = asked.XoffLim;
+    });
+    FHandle->SetCommState(base);
+    if (refused == 0) {
+        refused = DifferingLineSettings(base, asked);
+        if (asked.Flags != base.Flags) refused |= SetOf(lnFlowControl);
+    }
+    return refused;
 }
 
 void TCustomComPort::ApplyTimeouts() {

@@ -125,7 +125,8 @@ TComEvents MaskToEvents(std::uint32_t mask);
 std::int32_t BaudRateValue(TBaudRate rate);
 
 // The line settings a device may keep other than it was given (a set, as above).
-enum TLineSetting : std::uint8_t { lnBaudRate, lnDataBits, lnParity, lnStopBits };
+// lnFlowControl (the handshake fields) is named only by RefusedSettings.
+enum TLineSetting : std::uint8_t { lnBaudRate, lnDataBits, lnParity, lnStopBits, lnFlowControl };
 using TLineSettings = std::uint8_t;
 constexpr TLineSettings SetOf(TLineSetting m) {
     return TLineSettings(1u << m);
@@ -326,6 +327,9 @@ public:
 
     // ---- properties
     bool Connected() const { return FConnected; }
+    // After a control block the device refused (code 7): which settings it
+    // would not take; empty after a block it took.
+    TLineSettings RefusedSettings() const { return FRefused; }
     void SetConnected(bool v); // while loading only stores; else Open / Close
     TBaudRate BaudRate() const { return FBaudRate; }
     void SetBaudRate(TBaudRate v);
@@ -445,6 +449,7 @@ protected:
     virtual void ApplyBuffer();
     virtual void DoDeviceLost();
     virtual void DoSettingsKept(TLineSettings Which, const serial::DCB& Kept);
+    TLineSettings FindRefused(const serial::DCB& asked);
 
     // Opening and closing the device.
     virtual void CreateHandle();  // code 1 with the device's error number
@@ -502,6 +507,7 @@ private:
     bool FApplied = false;
     serial::DCB FLastAsked, FLastKept;
     TLineSettings FLastDiffering = 0;
+    TLineSettings FRefused = 0;
 };
 
 // The component as the owner stores it; it adds nothing to TCustomComPort.

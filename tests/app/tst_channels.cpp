@@ -289,8 +289,8 @@ void TstChannels::typedBytesLeaveInOrderWhileThePtyHoldsOutputOrAreDroppedOnce()
     QTest::qWait(300); // whatever else would come has come
     QVERIFY2(h.Errors.empty(), h.Errors.empty() ? "" : h.Errors.front().c_str());
     QCOMPARE(platform::TakeBeeps(), kPlainBeep);
-    QVERIFY2(h.Main->StatusText(2).endsWith("3 bytes not sent: xyz"),
-             qPrintable(h.Main->StatusText(2)));
+    QVERIFY2(h.Main->NoticeText(0).endsWith("3 bytes not sent: xyz"),
+             qPrintable(h.Main->NoticeText(0)));
     QCOMPARE(h.Main->TxData1(), std::string("abcdefghixyz"));
     ::close(slave);
 }
@@ -331,7 +331,7 @@ void TstChannels::heldBytesLeaveInOrderAndAreDroppedOnceAtDisconnect() {
     QTRY_VERIFY_WITH_TIMEOUT(!c.ComPortBtn->isChecked(), 10000);
     QVERIFY2(h.Errors.empty(), h.Errors.empty() ? "" : h.Errors.front().c_str());
     QCOMPARE(h.Main->StatusText(1), QString("disconnected"));
-    QCOMPARE(h.Main->StatusText(2), QString("COM2: 3 bytes not sent: xyz"));
+    QCOMPARE(h.Main->NoticeText(0), QString("COM2: 3 bytes not sent: xyz"));
     QCOMPARE(platform::TakeBeeps(), kPlainBeep);
     QCOMPARE(h.Main->TxData1(), std::string("abcdexyz")); // the history keeps them
     far.Rts(true);
@@ -339,7 +339,7 @@ void TstChannels::heldBytesLeaveInOrderAndAreDroppedOnceAtDisconnect() {
     QCOMPARE(far.Read(), std::string());
     // The notice belongs to that connection: connecting again clears it.
     QVERIFY(h.Connect(0, 1));
-    QCOMPARE(h.Main->StatusText(2), QString());
+    QCOMPARE(h.Main->NoticeText(0), QString());
 }
 
 void TstChannels::settingsThePtyKeepsAreReportedOnce() {
@@ -352,7 +352,7 @@ void TstChannels::settingsThePtyKeepsAreReportedOnce() {
     Pick(c.ParityCombo, 2);   // "even"
     platform::TakeBeeps();
     QVERIFY(h.Connect(0, 0));
-    QCOMPARE(h.Main->StatusText(2), QString("COM1 kept Data Bits: 8 Bits, Parity: none"));
+    QCOMPARE(h.Main->NoticeText(0), QString("COM1 kept Data Bits: 8 Bits, Parity: none"));
     QCOMPARE(platform::TakeBeeps(), kPlainBeep);
     QVERIFY(h.Errors.empty());
     // The lists and the port keep what was asked.
@@ -364,7 +364,7 @@ void TstChannels::settingsThePtyKeepsAreReportedOnce() {
     Pick(c.BaudCombo, 12);
     QCOMPARE(platform::TakeBeeps(), std::vector<std::uint32_t>{});
     Pick(c.ParityCombo, 1); // "odd"
-    QCOMPARE(h.Main->StatusText(2), QString("COM1 kept Parity: none"));
+    QCOMPARE(h.Main->NoticeText(0), QString("COM1 kept Parity: none"));
     QCOMPARE(platform::TakeBeeps(), kPlainBeep);
     Pick(c.ParityCombo, 0); // "none": taken
     Pick(c.StopBitCombo, 0);
@@ -388,7 +388,7 @@ void TstChannels::settingsThePtyKeepsAreReportedOnce() {
     platform::TakeBeeps();
     QVERIFY(n.Connect(0, 6));
     QCOMPARE(platform::TakeBeeps(), std::vector<std::uint32_t>{});
-    QCOMPARE(n.Main->StatusText(2), QString());
+    QCOMPARE(n.Main->NoticeText(0), QString());
 }
 
 QTEST_MAIN(TstChannels)

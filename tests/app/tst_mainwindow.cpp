@@ -108,12 +108,18 @@ void TstMainWindow::portListsReachThePortWithinTheirRange() {
     QCOMPARE(port.StopBits(), sbOne5StopBits);
     QCOMPARE(h.Ser->ComPort2->BaudRate(), br9600); // the other channel keeps its own
 
-    // An index outside a list's range, and any handshake choice, change nothing.
+    // An index outside a list's range changes nothing; the handshake choice
+    // is the port's flow control, and "none" returns to what it was.
     const auto dcb = port.BuildDCB();
     for (QComboBox* combo : {c.BaudCombo, c.ParityCombo, c.DataBitsCombo, c.StopBitCombo})
         Choose(combo, -1);
-    c.HskCombo->setCurrentIndex(2);
-    h.Main->HskCombo1Change();
+    for (int choice : {2, 1, -1})
+        Choose(c.HskCombo, choice);
+    QCOMPARE(port.FlowControl().FlowControl(), fcHardware); // -1 kept it
+    Choose(c.HskCombo, 2);
+    QCOMPARE(port.FlowControl().FlowControl(), fcSoftware);
+    Choose(c.HskCombo, 0);
+    QCOMPARE(port.FlowControl().FlowControl(), fcNone);
     const auto after = port.BuildDCB();
     QVERIFY(std::memcmp(&dcb, &after, sizeof dcb) == 0);
     QVERIFY(h.Errors.empty());

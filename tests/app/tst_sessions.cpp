@@ -130,11 +130,29 @@ void TstSessions::firstStartGivesDefaultsAndWritesSections() {
                              "[noname]\r\nPosX="),
              text.constData());
     qsizetype at = text.indexOf("[noname]");
-    for (const char* entry :
-         {"PosX=",      "PosY=",     "HalfSize=False", "Port1=0",    "Port2=0",    "Baud1=6",
-          "Baud2=6",    "Parity1=0", "Parity2=0",      "Data1=3",    "Data2=3",    "Stop1=2",
-          "Stop2=2",    "HSK1=0",    "HSK2=0",         "RTS1=False", "RTS2=False", "DTR1=False",
-          "DTR2=False", "Mode1=0",   "Mode2=0"}) {
+    for (const char* entry : {"PosX=",
+                              "PosY=",
+                              "HalfSize=False",
+                              "Port1=0",
+                              "Port2=0",
+                              "Baud1=6",
+                              "Baud2=6",
+                              "Parity1=0",
+                              "Parity2=0",
+                              "Data1=3",
+                              "Data2=3",
+                              "Stop1=2",
+                              "Stop2=2",
+                              "HSK1=0",
+                              "HSK2=0",
+                              "RTS1=False",
+                              "RTS2=False",
+                              "DTR1=False",
+                              "DTR2=False",
+                              "Mode1=0",
+                              "Mode2=0",
+                              "AutoReconnect1=False",
+                              "AutoReconnect2=False"}) {
         const qsizetype next = text.indexOf(entry, at);
         QVERIFY2(next > at, entry);
         at = next;
@@ -471,7 +489,8 @@ void TstSessions::concurrentInstancesKeepEachOthersSessions() {
             QVERIFY2(at > 0, name);
             QByteArray section = text.mid(at, text.indexOf("\r\n[", at + 1) - at);
             if (section.endsWith("\r\n")) section.chop(2);
-            QVERIFY2(section.count("\r\n") == 21 && section.endsWith("Mode2=0"), section);
+            QVERIFY2(section.count("\r\n") == 23 && section.endsWith("AutoReconnect2=False"),
+                     section);
         }
 }
 
@@ -524,7 +543,8 @@ void TstSessions::killedSavesLeaveNoTemporaries() {
     QVERIFY(proc.waitForFinished(10000));
     QCOMPARE(Temporaries(dir.path()), QStringList());
     const QByteArray text = ReadFile(ini);
-    QVERIFY(text.count(filler) == 20 && text.contains("[last]") && text.endsWith("Mode2=0\r\n"));
+    QVERIFY(text.count(filler) == 20 && text.contains("[last]") &&
+            text.endsWith("AutoReconnect2=False\r\n"));
 }
 
 // SIGTERM while a box waits for a click (the report of a failed save, say):

@@ -223,7 +223,7 @@ void TstTransfer::fullFileSystemStopsTheCaptureWithOneMessage() {
     QTRY_VERIFY_WITH_TIMEOUT(!t.Capture(0), 3000); // at the next flush at the latest
     QCOMPARE(messages.size(), 1);
     QVERIFY2(messages[0].contains("No space left"), qPrintable(messages[0]));
-    QVERIFY(h.Main->StatusText(2).contains("No space left"));
+    QVERIFY(h.Main->NoticeText(0).contains("No space left"));
     QVERIFY(!h.Main->findChild<QLabel*>("CaptureLabel1")->isVisible());
     const std::string kept = ReadFile(file);
     QVERIFY(kept.size() > 0 && kept.size() < data.size());
@@ -259,7 +259,7 @@ void TstTransfer::sentFileArrivesWholeWhileTypedKeysAreRefused() {
     QTRY_COMPARE_WITH_TIMEOUT(std::size_t(far.Count), data.size() + 3, 10000);
     QVERIFY(far.Join() == "go" + data + "!");
     QVERIFY(h.Main->TxData1() == "go" + data + "!");
-    QVERIFY(h.Main->StatusText(2).contains("sent firmware.bin"));
+    QVERIFY(h.Main->NoticeText(0).contains("sent firmware.bin"));
     QVERIFY(h.Errors.empty());
 }
 
@@ -285,7 +285,7 @@ void TstTransfer::cancelAndDisconnectStopASendAtOnce() {
     QVERIFY(got.size() < script.size() / 2);
     QVERIFY(got == script.substr(0, got.size()));
     QCOMPARE(h.Main->TxData1(), got); // the views hold what went out
-    QVERIFY(h.Main->StatusText(2).contains("cancelled"));
+    QVERIFY(h.Main->NoticeText(0).contains("cancelled"));
 
     // A disconnect ends the send with one notice.
     h.Main->ClearOutputBtn1Click();
@@ -296,7 +296,7 @@ void TstTransfer::cancelAndDisconnectStopASendAtOnce() {
     QTRY_VERIFY(!t.Sending(0));
     got += pty.ReadAvailable(100);
     QVERIFY(got.size() < script.size());
-    QVERIFY(h.Main->StatusText(2).contains("ended by the disconnect"));
+    QVERIFY(h.Main->NoticeText(0).contains("ended by the disconnect"));
     QCOMPARE(h.Main->TxData1(), got);
     QVERIFY(!t.StartSend(0, file, 0, 0)); // nothing to send on
 
