@@ -207,7 +207,8 @@ public:
 // The thread count once it has come down to want (a joined thread leaves the
 // kernel's count a moment after the join); what it is after a second if not.
 int SettledThreads(int want) {
-    const auto end = Clock::now() + 1s;
+    // Under full emulation on a busy host a thread can take a while to go.
+    const auto end = Clock::now() + 3s;
     int n = Threads();
     while (n != want && Clock::now() < end) {
         std::this_thread::sleep_for(5ms);
@@ -599,7 +600,9 @@ TEST(VmCycles, AThousandOpenCloseCyclesLeaveNoDescriptorOrThread) {
     }
     const auto ms = MsSince(t0);
     EXPECT_EQ(OpenDescriptors(), fds);
-    EXPECT_EQ(SettledThreads(threads), threads);
+    // A thread of an earlier test may still be on its way out when the count
+    // is taken; a leak can only make the count grow.
+    EXPECT_LE(SettledThreads(threads), threads);
     std::printf("[ vm ] 1000 open/close cycles: %lld ms; descriptors %d, threads %d before and "
                 "after\n",
                 ms, fds, threads);
