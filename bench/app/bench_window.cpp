@@ -8,6 +8,7 @@
 //  5. "replay": the switch to ANSI mode with a 50 MB history (and back to ASCII).
 // Prints figures; never fails on time. `bench_window modes [MB] [rounds] [POINTS]`,
 // `bench_window replay [MB]` run one of them (POINTS: the terminal font, 12 or 9).
+#include "../WindowBench.h"
 #include "AnsiPng.h"
 #include "AppPlatform.h"
 #include "EmulVT.h"
@@ -41,18 +42,9 @@
 #include <vector>
 
 namespace {
-double CpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
-           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
+using namespace bench;
 double ThreadCpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_THREAD, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
-           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    return CpuSeconds(RUSAGE_THREAD);
 }
 
 double Median(std::vector<double> v) {
@@ -111,59 +103,6 @@ struct PaintCounter : QObject {
         if (e->type() == QEvent::Paint) ++paints;
         return false;
     }
-};
-
-struct PtyPair {
-    int master = -1;
-    std::string path;
-    PtyPair() {
-        int slave = -1;
-        char name[128];
-        openpty(&master, &slave, name, nullptr, nullptr);
-        termios t{};
-        tcgetattr(master, &t);
-        cfmakeraw(&t);
-        tcsetattr(master, TCSANOW, &t);
-        ::close(slave);
-        path = name;
-    }
-    ~PtyPair() { ::close(master); }
-    void Write(const char* p, size_t n) {
-        while (n) {
-            ssize_t w = ::write(master, p, n);
-            if (w <= 0) return;
-            p += w;
-            n -= size_t(w);
-        }
-    }
-};
-
-bool Connect(TTermMain& m, int ch, int comIndex) {
-    TChannelUi& c = m.Channel(ch);
-    c.PortCombo->setCurrentIndex(comIndex);
-    emit c.PortCombo->activated(comIndex);
-    c.ComPortBtn->click();
-    return c.ComPortBtn->isChecked();
-}
-
-// Longest gap between the ticks of a 5 ms timer while `run` is true.
-struct StallMeter {
-    QTimer timer;
-    QElapsedTimer clock;
-    qint64 last = 0, worst = 0, ticks = 0;
-    StallMeter() {
-        timer.setInterval(5);
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            const qint64 now = clock.elapsed();
-            worst = std::max(worst, now - last);
-            last = now;
-            ++ticks;
-        });
-        clock.start();
-        timer.start();
-    }
-    // Counts the time since the last tick too, so a loop that never ticked shows.
-    void Finish() { worst = std::max(worst, clock.elapsed() - last); }
 };
 
 void ReceiveThroughput(TTermMain& m) {

@@ -4,6 +4,7 @@
 //  2. delay from a device link appearing / going to the port list's new line;
 //  3. time of one refresh of both port lists' lines.
 // Prints figures; never fails on time.
+#include "../WindowBench.h"
 #include "AppPlatform.h"
 #include "FSerPort.h"
 #include "IniEditor.h"
@@ -28,21 +29,7 @@
 #include <unistd.h>
 
 namespace {
-
-double CpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
-           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
-bool Connect(TTermMain& m, int ch, int index) {
-    TChannelUi& c = m.Channel(ch);
-    c.PortCombo->setCurrentIndex(index);
-    emit c.PortCombo->activated(index);
-    c.ComPortBtn->click();
-    return c.ComPortBtn->isChecked();
-}
+using namespace bench;
 
 // Milliseconds until COM1's line in channel 1's list mentions `word`.
 qint64 DelayUntil(TTermMain& m, const QString& word) {

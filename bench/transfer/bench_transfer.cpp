@@ -4,6 +4,7 @@
 //  2. send-file throughput into a pseudo-terminal whose far end reads;
 //  3. the capture writer alone (no window): how far above the receive path it runs.
 // Prints figures; never fails on time.
+#include "../WindowBench.h"
 #include "AppPlatform.h"
 #include "FSerPort.h"
 #include "Main.h"
@@ -32,57 +33,7 @@
 #include <unistd.h>
 
 namespace {
-struct PtyPair {
-    int master = -1;
-    std::string path;
-    PtyPair() {
-        int slave = -1;
-        char name[128];
-        openpty(&master, &slave, name, nullptr, nullptr);
-        termios t{};
-        tcgetattr(master, &t);
-        cfmakeraw(&t);
-        tcsetattr(master, TCSANOW, &t);
-        ::close(slave);
-        path = name;
-    }
-    ~PtyPair() { ::close(master); }
-    void Write(const char* p, size_t n) {
-        while (n) {
-            ssize_t w = ::write(master, p, n);
-            if (w <= 0) return;
-            p += w;
-            n -= size_t(w);
-        }
-    }
-};
-
-bool Connect(TTermMain& m, int ch, int comIndex) {
-    TChannelUi& c = m.Channel(ch);
-    c.PortCombo->setCurrentIndex(comIndex);
-    emit c.PortCombo->activated(comIndex);
-    c.ComPortBtn->click();
-    return c.ComPortBtn->isChecked();
-}
-
-// Longest gap between the ticks of a 5 ms timer.
-struct StallMeter {
-    QTimer timer;
-    QElapsedTimer clock;
-    qint64 last = 0, worst = 0;
-    StallMeter() {
-        timer.setInterval(5);
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            const qint64 now = clock.elapsed();
-            worst = std::max(worst, now - last);
-            last = now;
-        });
-        clock.start();
-        timer.start();
-    }
-    void Finish() { worst = std::max(worst, clock.elapsed() - last); }
-};
-
+using namespace bench;
 void Capture(TTermMain& m, const QString& dir, const char* name, int format) {
     PtyPair pty;
     serial::SetPortMapEntry("COM1", pty.path);
