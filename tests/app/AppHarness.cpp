@@ -7,6 +7,8 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTest>
 #include <QToolButton>
 
@@ -108,6 +110,17 @@ std::string Pty::ReadAvailable(int waitMs) {
         waitMs = 50;
     }
     return out;
+}
+
+QByteArray ReadFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool WriteFile(const QString& path, const QByteArray& text) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
 }
 
 int OpenFdCount() {

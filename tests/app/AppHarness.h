@@ -43,5 +43,10 @@ struct Pty {
     std::string SlavePath;
 };
 
+// A whole file's bytes (empty when it cannot be read).
+QByteArray ReadFile(const QString& path);
+// Writes a file whole, making its directory first; false on any failure.
+bool WriteFile(const QString& path, const QByteArray& text);
+
 // Open descriptors of this process (to find leaks).
 int OpenFdCount();

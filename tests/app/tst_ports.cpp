@@ -22,17 +22,6 @@
 
 namespace {
 
-QByteArray ReadFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteFile(const QString& path, const QByteArray& text) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text);
-}
-
 QString Line(QComboBox* combo, int i) {
     return combo->itemData(i, PortTextRole).toString();
 }
@@ -63,9 +52,9 @@ void TstPorts::dropDownShowsWhatEachNameIs() {
     Pty pty;
     QVERIFY(pty.Master >= 0);
     QTemporaryDir dir;
-    WriteFile(dir.filePath("Zelmar.ini"),
-              "[Ports]\r\nCOM1=" + QByteArray::fromStdString(pty.SlavePath) +
-                  "\r\nCOM2=" + dir.filePath("gone").toUtf8() + "\r\nCOM3=sub/\r\n");
+    QVERIFY(WriteFile(dir.filePath("Zelmar.ini"),
+                      "[Ports]\r\nCOM1=" + QByteArray::fromStdString(pty.SlavePath) +
+                          "\r\nCOM2=" + dir.filePath("gone").toUtf8() + "\r\nCOM3=sub/\r\n"));
     AppHarness h({}, dir.path());
     QVERIFY(h.Start());
     for (int ch = 0; ch < 2; ++ch) {
@@ -97,7 +86,7 @@ void TstPorts::portsDialogWritesPortsAndASecondStartUsesIt() {
     QTemporaryDir dir;
     const QByteArray before = "; my bench\r\n[Ports]\r\n; adapters\r\nCOM4=/dev/ttyACM9\r\n"
                               "[noname]\r\nBaud1=6\r\n";
-    WriteFile(dir.filePath("Zelmar.ini"), before);
+    QVERIFY(WriteFile(dir.filePath("Zelmar.ini"), before));
     const QString slave = QString::fromStdString(pty.SlavePath);
     {
         AppHarness h({}, dir.path());
@@ -149,7 +138,7 @@ void TstPorts::portsDialogWritesPortsAndASecondStartUsesIt() {
 void TstPorts::portsDialogRefusesWhatCannotBeStored() {
     AppHarness h;
     QVERIFY(h.Start());
-    WriteFile(h.IniPath(), "[Ports]\r\nCOM1=/dev/ttyUSB7\r\n");
+    QVERIFY(WriteFile(h.IniPath(), "[Ports]\r\nCOM1=/dev/ttyUSB7\r\n"));
     h.Main->LoadPortMap();
     TPortsDlg* dlg = h.Main->PortsDlg;
     QString shown;
@@ -173,7 +162,7 @@ void TstPorts::deviceLinkComingAndGoingUpdatesTheLines() {
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir("by-name"));
     const QString link = dir.filePath("by-name/my-adapter");
-    WriteFile(dir.filePath("Zelmar.ini"), "[Ports]\r\nCOM3=" + link.toUtf8() + "\r\n");
+    QVERIFY(WriteFile(dir.filePath("Zelmar.ini"), "[Ports]\r\nCOM3=" + link.toUtf8() + "\r\n"));
     AppHarness h({}, dir.path());
     QVERIFY(h.Start());
     QComboBox* combo = h.Ch(1).PortCombo;

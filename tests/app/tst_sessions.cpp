@@ -35,17 +35,6 @@
 #include <unistd.h>
 
 namespace {
-QByteArray ReadFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteFile(const QString& path, const QByteArray& text) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text);
-}
-
 // The built program, copied into `dir` so its settings file lies there too.
 QString InstallProgram(const QString& dir) {
     const QString exe = QDir(dir).filePath("zelmar");
@@ -205,9 +194,9 @@ void TstSessions::savedSessionComesBack() {
 
 void TstSessions::storedValuesAreCheckedOnLoad() {
     AppHarness h;
-    WriteFile(h.IniPath(), "[noname]\r\nBaud2=13\r\nBaud1=fast\r\nParity1=9\r\nData2=-4\r\n"
-                           "Mode2=7\r\nStop1=$1\r\nPosX=0\r\nPosY=100\r\n"
-                           "[Options]\r\nANSIfont2=10\r\nHints=maybe\r\n");
+    QVERIFY(WriteFile(h.IniPath(), "[noname]\r\nBaud2=13\r\nBaud1=fast\r\nParity1=9\r\nData2=-4\r\n"
+                                   "Mode2=7\r\nStop1=$1\r\nPosX=0\r\nPosY=100\r\n"
+                                   "[Options]\r\nANSIfont2=10\r\nHints=maybe\r\n"));
     h.Main->move(33, 44);
     QVERIFY(h.Start());
     QCOMPARE(h.Main->pos(), QPoint(33, 44)); // PosX 0: position kept
@@ -226,8 +215,9 @@ void TstSessions::storedValuesAreCheckedOnLoad() {
 
 void TstSessions::openAndDeleteSessions() {
     AppHarness h({"NoName.cfg"});
-    WriteFile(h.IniPath(), "[Sessions]\r\nnoname= \r\nLab= \r\nold= \r\n[Lab]\r\nBaud1=2\r\n"
-                           "Mode1=1\r\n[old]\r\nBaud1=4\r\n[noname]\r\nBaud1=3\r\n");
+    QVERIFY(WriteFile(h.IniPath(),
+                      "[Sessions]\r\nnoname= \r\nLab= \r\nold= \r\n[Lab]\r\nBaud1=2\r\n"
+                      "Mode1=1\r\n[old]\r\nBaud1=4\r\n[noname]\r\nBaud1=3\r\n"));
     QVERIFY(h.Start());
     QCOMPARE(h.Main->SessionName, QString("NoName"));
     TSelSession* dlg = h.Main->SelSession;
@@ -303,7 +293,7 @@ void TstSessions::unusableFilesAreSurvived() {
             "; notes\r\n[noname\r\n=\r\n\x01\xff\r\n[noname]\r\nBaud1=99999999999\r\n"
             "[noname]\r\nBaud1=3\r\n");
         garbage.append(QByteArray(100000, 'x')).append("\r\n[Options]\r\nHints=False");
-        WriteFile(h.IniPath(), garbage);
+        QVERIFY(WriteFile(h.IniPath(), garbage));
         QVERIFY(h.Start());
         QCOMPARE(h.Ch(0).BaudCombo->currentIndex(), 6); // overflow; the first section counts
         QVERIFY(!h.Main->showHintsItem->isChecked());
@@ -313,7 +303,7 @@ void TstSessions::unusableFilesAreSurvived() {
         QVERIFY(after.contains("[Sessions]\r\nnoname= \r\n"));
     }
     AppHarness h; // read-only file and directory
-    WriteFile(h.IniPath(), "[noname]\r\nBaud1=4\r\n");
+    QVERIFY(WriteFile(h.IniPath(), "[noname]\r\nBaud1=4\r\n"));
     QFile::setPermissions(h.IniPath(), QFile::ReadOwner);
     QFile::setPermissions(h.Dir, QFile::ReadOwner | QFile::ExeOwner);
     QVERIFY(h.Start());
@@ -335,8 +325,8 @@ void TstSessions::reservedNamesAndCommentsAreNoSessions() {
     const QByteArray sessions = "[Sessions]\r\n; see http://x/?y=z\r\nnoname= \r\nPorts= \r\n"
                                 "options= \r\nSESSIONS= \r\na]b= \r\n#old= \r\nLab= \r\n";
     const QByteArray ports = "[Ports]\r\nCOM8=/dev/ttyS7\r\n# COM2=/dev/old\r\n";
-    WriteFile(h.IniPath(), sessions + ports + "[Options]\r\nHints=True\r\n" +
-                               "[Lab]\r\nBaud1=2\r\n# note=1\r\n");
+    QVERIFY(WriteFile(h.IniPath(), sessions + ports + "[Options]\r\nHints=True\r\n" +
+                                       "[Lab]\r\nBaud1=2\r\n# note=1\r\n"));
     QVERIFY(h.Start());
     TSelSession* dlg = h.Main->SelSession;
     dlg->FormShow();
@@ -358,7 +348,8 @@ void TstSessions::reservedNamesAndCommentsAreNoSessions() {
 // session name. The name shows decoded, loads, and is saved under its own bytes.
 void TstSessions::eightBitFileKeepsItsBytesAndLineEnds() {
     AppHarness h;
-    WriteFile(h.IniPath(), "\xEF\xBB\xBF[Sessions]\nnoname= \nM\xFCller= \n[M\xFCller]\nBaud1=3\n");
+    QVERIFY(WriteFile(h.IniPath(),
+                      "\xEF\xBB\xBF[Sessions]\nnoname= \nM\xFCller= \n[M\xFCller]\nBaud1=3\n"));
     QVERIFY(h.Start());
     TSelSession* dlg = h.Main->SelSession;
     QString shown;
@@ -383,7 +374,7 @@ void TstSessions::eightBitFileKeepsItsBytesAndLineEnds() {
 
 void TstSessions::offScreenPositionIsCentred() {
     AppHarness h;
-    WriteFile(h.IniPath(), "[noname]\r\nPosX=5000\r\nPosY=4000\r\n");
+    QVERIFY(WriteFile(h.IniPath(), "[noname]\r\nPosX=5000\r\nPosY=4000\r\n"));
     QVERIFY(h.Start());
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     const QPoint off = h.Main->frameGeometry().center() - screen.center();
@@ -394,9 +385,9 @@ void TstSessions::offScreenPositionIsCentred() {
     // 100 x 50 pixels on the screen are enough to reach the window.
     const QPoint corner = screen.bottomRight() - QPoint(99, 49);
     AppHarness h2;
-    WriteFile(
+    QVERIFY(WriteFile(
         h2.IniPath(),
-        QString("[noname]\r\nPosX=%1\r\nPosY=%2\r\n").arg(corner.x()).arg(corner.y()).toUtf8());
+        QString("[noname]\r\nPosX=%1\r\nPosY=%2\r\n").arg(corner.x()).arg(corner.y()).toUtf8()));
     QVERIFY(h2.Start());
     QCOMPARE(h2.Main->pos(), corner);
 }
@@ -409,7 +400,7 @@ void TstSessions::relativePortEntryIsUsedUnusableOneReported() {
     AppHarness h;
     QVERIFY(QDir(h.Dir).mkpath("dev"));
     QVERIFY(QFile::link(QString::fromStdString(pty.SlavePath), h.Dir + "/dev/tty"));
-    WriteFile(h.IniPath(), "[Ports]\r\nCOM2=dev/tty\r\nCOM3=bad\x01tty\r\n");
+    QVERIFY(WriteFile(h.IniPath(), "[Ports]\r\nCOM2=dev/tty\r\nCOM3=bad\x01tty\r\n"));
     h.Main->LoadPortMap();
     QVERIFY(h.Start());
     QVERIFY(h.Connect(0, 1));
@@ -426,7 +417,7 @@ void TstSessions::relativePortEntryIsUsedUnusableOneReported() {
 void TstSessions::closeBeforeTheSessionLoadedKeepsIt() {
     AppHarness h;
     const QByteArray text = "[noname]\r\nBaud1=4\r\n";
-    WriteFile(h.IniPath(), text);
+    QVERIFY(WriteFile(h.IniPath(), text));
     h.Close();
     QCOMPARE(ReadFile(h.IniPath()), text);
 }
@@ -439,7 +430,7 @@ void TstSessions::failedSaveAtASignalCloseIsToldOnStandardError() {
     const QString exe = InstallProgram(dir.path()), ini = dir.filePath("Zelmar.ini");
     const QByteArray text = "[noname]\r\nBaud1=4\r\n" + QByteArray(20000, ';') + "\r\n";
     for (const char* reason : {"Permission denied", "File too large"}) {
-        WriteFile(ini, text);
+        QVERIFY(WriteFile(ini, text));
         const bool readOnly = QByteArray(reason) == "Permission denied";
         QFile::setPermissions(ini,
                               readOnly ? QFile::ReadOwner : QFile::ReadOwner | QFile::WriteOwner);
@@ -501,7 +492,7 @@ void TstSessions::killedSavesLeaveNoTemporaries() {
     QTemporaryDir dir;
     const QString exe = InstallProgram(dir.path()), ini = dir.filePath("Zelmar.ini");
     const QByteArray filler = "; " + QByteArray(200000, 'x') + "\r\n";
-    WriteFile(ini, "[Sessions]\r\nnoname= \r\n" + filler.repeated(20));
+    QVERIFY(WriteFile(ini, "[Sessions]\r\nnoname= \r\n" + filler.repeated(20)));
     const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     QVERIFY(watch >= 0);
     QVERIFY(::inotify_add_watch(watch, QFile::encodeName(dir.path()).constData(), IN_CREATE) >= 0);

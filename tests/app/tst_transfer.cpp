@@ -40,19 +40,6 @@ std::string Random(std::size_t n, unsigned seed) {
     return s;
 }
 
-std::string ReadFile(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    const QByteArray b = f.readAll();
-    return std::string(b.constData(), std::size_t(b.size()));
-}
-
-bool WriteFile(const QString& path, const std::string& data) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) &&
-           f.write(data.data(), qint64(data.size())) == qint64(data.size());
-}
-
 // Reads the far end of a pseudo-terminal on a thread of its own until stopped.
 struct FarReader {
     int Fd;
@@ -138,7 +125,7 @@ void TstTransfer::rawCaptureOfALongStreamIsExactAndAppends() {
     QVERIFY(mark->text().contains("REC"));
     t.StopCapture(0);
     QVERIFY(!mark->isVisible());
-    QVERIFY(ReadFile(file) == "before|" + data);
+    QVERIFY(ReadFile(file).toStdString() == "before|" + data);
 
     // A second capture to the same file appends.
     h.Main->ClearInpBtn1Click();
@@ -146,7 +133,7 @@ void TstTransfer::rawCaptureOfALongStreamIsExactAndAppends() {
     pty.WriteAll("again", 5);
     QTRY_COMPARE(h.Main->RxData1(), std::string("again"));
     t.StopCapture(0);
-    QVERIFY(ReadFile(file) == "before|" + data + "again");
+    QVERIFY(ReadFile(file).toStdString() == "before|" + data + "again");
     QVERIFY(h.Errors.empty());
 }
 
@@ -184,7 +171,7 @@ void TstTransfer::textCaptureMatchesTheViewsAndIsWrittenAtClose() {
     h.Close();
     QVERIFY(!t.Capture(1));
     bool stamped = false;
-    const QStringList lines = Untimed(ReadFile(file), stamped);
+    const QStringList lines = Untimed(ReadFile(file).toStdString(), stamped);
     QVERIFY(stamped);
     QStringList rxLines, txLines;
     for (const QString& l : lines) {
@@ -225,7 +212,7 @@ void TstTransfer::fullFileSystemStopsTheCaptureWithOneMessage() {
     QVERIFY2(messages[0].contains("No space left"), qPrintable(messages[0]));
     QVERIFY(h.Main->NoticeText(0).contains("No space left"));
     QVERIFY(!h.Main->findChild<QLabel*>("CaptureLabel1")->isVisible());
-    const std::string kept = ReadFile(file);
+    const std::string kept = ReadFile(file).toStdString();
     QVERIFY(kept.size() > 0 && kept.size() < data.size());
     QVERIFY(kept == data.substr(0, kept.size()));
     pty.WriteAll("more", 4); // the channel goes on without the capture
@@ -243,7 +230,7 @@ void TstTransfer::sentFileArrivesWholeWhileTypedKeysAreRefused() {
     QTest::keyClicks(c.InputList, "go");
     const std::string data = Random(4u << 20, 9);
     const QString file = h.Dir + "/firmware.bin";
-    QVERIFY(WriteFile(file, data));
+    QVERIFY(WriteFile(file, QByteArray::fromStdString(data)));
     FarReader far(pty.Master);
     TTransferUi& t = *h.Main->Transfers;
     QVERIFY(t.StartSend(0, file, 0, 0));
@@ -271,7 +258,7 @@ void TstTransfer::cancelAndDisconnectStopASendAtOnce() {
     std::string script;
     for (int i = 0; i < 400; ++i)
         script += "set reg " + std::to_string(i) + "\n";
-    QVERIFY(WriteFile(file, script));
+    QVERIFY(WriteFile(file, QByteArray::fromStdString(script)));
     TTransferUi& t = *h.Main->Transfers;
 
     // Cancel: paced at 1 ms a byte, it is stopped well before the end.
