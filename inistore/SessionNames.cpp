@@ -3,6 +3,7 @@
 #include "Cp1252.h"
 #include "ProfileFile.h"
 
+#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -118,9 +119,53 @@ std::string StartSessionName(int argc, const char* const* argv) {
     return StartSessionName(args);
 }
 
+namespace {
+
+bool StartsNoCase(std::string_view s, std::string_view prefix) {
+    if (s.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(s[i])) != prefix[i]) return false;
+    return true;
+}
+
+// "rfc2217://HOST:PORT" or "tcp://HOST:PORT" (IPv6 in brackets), any scheme case.
+bool IsRemoteTarget(std::string_view target) {
+    std::string_view rest;
+    if (StartsNoCase(target, "rfc2217://"))
+        rest = target.substr(10);
+    else if (StartsNoCase(target, "tcp://"))
+        rest = target.substr(6);
+    else
+        return false;
+    std::size_t colon;
+    if (!rest.empty() && rest.front() == '[') {
+        const std::size_t close = rest.find(']');
+        if (close == std::string_view::npos || close < 3 || close + 1 >= rest.size() ||
+            rest[close + 1] != ':' || rest.substr(1, close - 1).find(':') == std::string_view::npos)
+            return false;
+        colon = close + 1;
+    } else {
+        colon = rest.find(':');
+        if (colon == 0 || colon == std::string_view::npos || rest.rfind(':') != colon) return false;
+        for (char c : rest.substr(0, colon))
+            if (c == ' ' || c == '/' || c == '@' || c == '[' || c == ']') return false;
+    }
+    const std::string_view port = rest.substr(colon + 1);
+    if (port.empty() || port.size() > 5) return false;
+    unsigned value = 0;
+    for (char c : port) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value >= 1 && value <= 65535;
+}
+
+} // namespace
+
 bool IsUsablePortTarget(std::string_view target) {
     for (char c : target)
         if (IsControl(static_cast<unsigned char>(c))) return false;
+    if (IsRemoteTarget(target)) return true;
     if (target.size() >= 2 && target.front() == '/' && target.back() != '/') return true;
     constexpr std::string_view prefix = "null-modem:";
     if (target.substr(0, prefix.size()) != prefix) return false;
@@ -172,7 +217,8 @@ std::map<int, std::string> ReadPortMap(const TIniEditor& ini,
         const std::string entry = ini.ReadStr(PortsSection, name, "");
         if (entry.empty()) continue; // no entry: the default device
         std::string target = entry;
-        if (target.front() != '/' && !IsNullModemName(target)) {
+        if (target.front() != '/' && !IsNullModemName(target) &&
+            !StartsNoCase(target, "rfc2217://") && !StartsNoCase(target, "tcp://")) {
             std::string dir = SettingsDirectory(ini);
             if (!dir.empty()) target = dir + target;
         }

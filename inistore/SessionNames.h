@@ -53,8 +53,9 @@ std::string StoredName(const TIniEditor& ini, const std::string& shown);
 
 // The [Ports] section: entries "COM1".."COM8" (any letter case, first
 // occurrence counts) whose value is usable as a device, keyed by port number.
-// Usable: an absolute path ("/dev/ttyUSB0") or a null-modem end
-// ("null-modem:<digits>a" or "...b"), without control characters. A relative
+// Usable: an absolute path ("/dev/ttyUSB0"), a null-modem end
+// ("null-modem:<digits>a" or "...b") or a remote port ("rfc2217://HOST:PORT",
+// "tcp://HOST:PORT", an IPv6 HOST in brackets), without control characters. A relative
 // path counts from the settings file's directory. Entries that are present
 // but not usable go to `problems` (when given) with a short text for the
 // user. The Ports dialog writes this section.

@@ -1,5 +1,7 @@
 #include "SerialDevice.h"
 
+#include "NetConnect.h"
+#include "NetDevice.h"
 #include "NullModem.h"
 #include "PortMap.h"
 #include "TtyDevice.h"
@@ -42,6 +44,7 @@ std::unique_ptr<ISerialDevice> CreateFile(const std::string& name) {
         return nullptr;
     }
     if (IsNullModemName(target)) return OpenNullModem(target);
+    if (IsRemoteName(target)) return OpenNetDevice(target);
     return OpenTty(target);
 }
 

@@ -267,6 +267,18 @@ TEST_F(SessionPorts, PortMapFromTheSettingsFile) {
                             "/dev/tty\x01", "/", "relative/path"})
         EXPECT_FALSE(IsUsablePortTarget(bad)) << bad;
 
+    // Remote ports are taken as they are, never as paths beside the file.
+    WriteFile(file, "[Ports]\r\nCOM1=rfc2217://rack3.lab:2001\r\nCOM2=TCP://[::1]:4000\r\n"
+                    "COM3=rfc2217://10.0.0.9:0\r\nCOM4=tcp://host\r\n");
+    problems.clear();
+    EXPECT_EQ(
+        ReadPortMap(ini, &problems),
+        (std::map<int, std::string>{{1, "rfc2217://rack3.lab:2001"}, {2, "TCP://[::1]:4000"}}));
+    EXPECT_EQ(problems.size(), 2u);
+    for (const char* bad : {"rfc2217://:1", "rfc2217://h:65536", "rfc2217://::1:5", "tcp://[::1]5",
+                            "tcp://h:1/x", "tcp://a b:1", "tcp://h:1\x01"})
+        EXPECT_FALSE(IsUsablePortTarget(bad)) << bad;
+
     // A settings file named relative to the working directory.
     WriteFile(file, "[Ports]\r\nCOM1=sub/tty\r\nCOM2=bad\x01tty\r\n");
     TIniEditor rel;

@@ -1,0 +1,623 @@
+// A serial line behind a port server. Like the tty device it keeps its own
+// input queue, so a one-byte read costs no system call. Everything sent goes
+// through one output buffer, in whole telnet units, so a negotiation answer
+// can never land between the two bytes of a doubled IAC; the buffer is drained
+// without blocking by whoever holds the socket next, and by the event wait.
+#include "NetDevice.h"
+
+#include "NetConnect.h"
+#include "Platform.h"
+#include "Telnet.h"
+#include "Timeouts.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace serial {
+namespace {
+
+using namespace rfc2217;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kMinQueue = 16384;
+constexpr std::uint32_t kMaxQueue = 1u << 20;
+constexpr std::size_t kChunk = 65536;
+constexpr std::uint32_t kWriteChunk = 16384;
+constexpr int kSliceMs = 20;
+constexpr std::uint8_t kLineMask = LINE_BREAK | LINE_FRAMING | LINE_PARITY | LINE_OVERRUN;
+
+thread_local std::string tlsReason;
+
+bool Fail(int error) {
+    SetLastError(error);
+    return false;
+}
+
+int MillisUntil(Clock::time_point t) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now());
+    return static_cast<int>(std::clamp<long long>(left.count(), 0, kSliceMs));
+}
+
+class TNetDevice final : public ISerialDevice {
+public:
+    TNetDevice(int fd, int wakeFd, TRemoteTarget target)
+        : FFd(fd), FWakeFd(wakeFd), FTarget(std::move(target)),
+          FTelnet(FTarget.kind == TRemoteTarget::Kind::Rfc2217), FSession(true) {
+        FQueue.reserve(kMinQueue);
+    }
+
+    ~TNetDevice() override {
+        ::close(FFd);
+        ::close(FWakeFd);
+    }
+
+    // The opening negotiation; false (last error set) when the server refuses
+    // the com-port control or the connection ends meanwhile.
+    bool Negotiate() {
+        if (!FTelnet) return true;
+        std::unique_lock lock(FMutex);
+        Send(FSession.Start());
+        Bytes masks;
+        AppendCommand(masks, SET_LINESTATE_MASK, kLineMask);
+        AppendCommand(masks, SET_MODEMSTATE_MASK, 0xFF);
+        Send(masks);
+        const auto deadline = Clock::now() + kAckTimeout;
+        while (!FSession.ComPortAccepted() && !FSession.ComPortRefused() && !FGone &&
+               Clock::now() < deadline)
+            WaitInput(lock, deadline);
+        if (FSession.ComPortRefused()) {
+            tlsReason = "the server at " + Where() + " does not offer line control (RFC 2217)";
+            return Fail(EPROTONOSUPPORT);
+        }
+        if (FGone) {
+            tlsReason = "the server at " + Where() + " closed the connection";
+            return Fail(FGoneError);
+        }
+        return true;
+    }
+
+    bool SetupComm(std::uint32_t inQueue, std::uint32_t) override {
+        std::lock_guard lock(FMutex);
+        FCapacity = std::clamp(inQueue, kMinQueue, kMaxQueue);
+        return true;
+    }
+
+    bool SetCommState(const DCB& d) override {
+        if (!PlausibleDCB(d)) return Fail(EINVAL);
+        std::unique_lock lock(FMutex);
+        if (FGone) return Fail(FGoneError);
+        if (FTelnet) {
+            static constexpr std::uint8_t kParity[] = {PARITY_NONE, PARITY_ODD, PARITY_EVEN,
+                                                       PARITY_MARK, PARITY_SPACE};
+            static constexpr std::uint8_t kStop[] = {STOP_1, STOP_1_5, STOP_2};
+            const bool rtsHandshake = (d.Flags & fRtsControlMask) == fRtsControlHandshake;
+            const std::uint8_t outFlow = (d.Flags & fOutxCtsFlow) ? CONTROL_FLOW_HARDWARE
+                                         : (d.Flags & fOutX)      ? CONTROL_FLOW_XONXOFF
+                                                                  : CONTROL_FLOW_NONE;
+            const std::uint8_t inFlow = rtsHandshake       ? CONTROL_INFLOW_HARDWARE
+                                        : (d.Flags & fInX) ? CONTROL_INFLOW_XONXOFF
+                                                           : CONTROL_INFLOW_NONE;
+            Bytes b;
+            AppendSetBaudrate(b, d.BaudRate);
+            AppendCommand(b, SET_DATASIZE, d.ByteSize);
+            AppendCommand(b, SET_PARITY, kParity[d.Parity]);
+            AppendCommand(b, SET_STOPSIZE, kStop[d.StopBits]);
+            AppendCommand(b, SET_CONTROL, outFlow);
+            AppendCommand(b, SET_CONTROL, inFlow);
+            // Enabled lines go up; a line under control before goes down when disabled.
+            const std::uint32_t rts = d.Flags & fRtsControlMask,
+                                oldRts = FDcb.Flags & fRtsControlMask;
+            const std::uint32_t dtr = d.Flags & fDtrControlMask,
+                                oldDtr = FDcb.Flags & fDtrControlMask;
+            if (dtr == fDtrControlEnable) AppendCommand(b, SET_CONTROL, CONTROL_DTR_ON);
+            if (dtr == 0 && oldDtr != 0) AppendCommand(b, SET_CONTROL, CONTROL_DTR_OFF);
+            if (rts == fRtsControlEnable || rtsHandshake)
+                AppendCommand(b, SET_CONTROL, CONTROL_RTS_ON);
+            if (rts == 0 && oldRts != 0) AppendCommand(b, SET_CONTROL, CONTROL_RTS_OFF);
+            const auto seen = FAcks;
+            Send(b);
+            // The line settings are acknowledged by every server; the rate as
+            // the server could make it.
+            for (std::uint8_t cmd : {SET_BAUDRATE, SET_DATASIZE, SET_PARITY, SET_STOPSIZE})
+                if (!AwaitAck(lock, cmd, seen[cmd])) break;
+        }
+        FDcb = d;
+        if (FTelnet && FAckedRate != 0) FDcb.BaudRate = FAckedRate;
+        return FGone ? Fail(FGoneError) : true;
+    }
+
+    bool GetCommState(DCB& dcb) override {
+        std::lock_guard lock(FMutex);
+        dcb = FDcb;
+        return FGone ? Fail(FGoneError) : true;
+    }
+
+    bool SetCommTimeouts(const COMMTIMEOUTS& t) override {
+        std::lock_guard lock(FMutex);
+        FTimeouts = t;
+        return true;
+    }
+
+    bool GetCommTimeouts(COMMTIMEOUTS& t) override {
+        std::lock_guard lock(FMutex);
+        t = FTimeouts;
+        return true;
+    }
+
+    bool SetCommMask(std::uint32_t mask) override {
+        std::lock_guard lock(FMutex);
+        FMask = mask;
+        FHistory = 0;
+        Wake();
+        return true;
+    }
+
+    TWaitResult WaitCommEvent(std::uint32_t& mask, TStopSignal& stop) override {
+        const int wakeFd = FWakeFd;
+        stop.SetWaker([wakeFd] {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] ssize_t n = ::write(wakeFd, &one, sizeof one);
+        });
+        struct Unhook {
+            TStopSignal& s;
+            ~Unhook() { s.SetWaker({}); }
+        } unhook{stop};
+
+        std::unique_lock lock(FMutex);
+        for (;;) {
+            if (stop.IsSet()) return TWaitResult::Stopped;
+            if (FHistory & FMask) {
+                mask = FHistory & FMask;
+                FHistory = 0;
+                return TWaitResult::Event;
+            }
+            if (FGone) {
+                SetLastError(FGoneError);
+                return TWaitResult::Failed;
+            }
+            short events = QueueFull() ? 0 : POLLIN;
+            if (OutPending()) events |= POLLOUT;
+            pollfd fds[2] = {{FFd, events, 0}, {FWakeFd, POLLIN, 0}};
+            FWaiting = true;
+            lock.unlock();
+            const int r = ::poll(fds, 2, -1);
+            const int pollError = errno;
+            lock.lock();
+            FWaiting = false;
+            if (r < 0) {
+                if (pollError != EINTR) MarkGone(pollError);
+                continue;
+            }
+            if (fds[1].revents & POLLIN) {
+                std::uint64_t count;
+                [[maybe_unused]] ssize_t n = ::read(FWakeFd, &count, sizeof count);
+            }
+            if (fds[0].revents & POLLOUT) Flush();
+            if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) Pull();
+            if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) MarkGone(ECONNRESET);
+        }
+    }
+
+    bool ReadFile(void* buffer, std::uint32_t count, std::uint32_t& read) override {
+        read = 0;
+        auto* out = static_cast<unsigned char*>(buffer);
+        std::unique_lock lock(FMutex);
+        const auto timer = TTransferTimer::ForRead(FTimeouts, count);
+        const unsigned abort = FRxAbort;
+        Clock::time_point last{};
+        for (;;) {
+            if (Queued() == 0) Pull();
+            const std::uint32_t n = std::min<std::uint32_t>(count - read, Queued());
+            if (n) {
+                std::copy_n(FQueue.begin() + static_cast<long>(FHead), n, out + read);
+                FHead += n;
+                read += n;
+                if (FHead == FQueue.size()) {
+                    FQueue.clear();
+                    FHead = 0;
+                }
+                if (timer.UsesInterval()) last = Clock::now();
+            }
+            if (read == count || timer.Immediate() || (timer.ReturnOnFirst() && read > 0)) break;
+            if (FGone) {
+                if (read > 0) break;
+                return Fail(FGoneError);
+            }
+            if (FRxAbort != abort) return Fail(ECANCELED);
+            const auto deadline = timer.Deadline(read > 0, last);
+            if (deadline && Clock::now() >= *deadline) break;
+            WaitInput(lock, deadline ? *deadline : Clock::now() + std::chrono::milliseconds(100));
+        }
+        // An immediate read of an empty queue is no failure, also once the
+        // connection is gone: the loss is told by the event wait, once.
+        if (read == 0 && FGone && !timer.Immediate()) return Fail(FGoneError);
+        return true;
+    }
+
+    // In pieces: each piece is encoded into the output buffer and drained
+    // before the next, so a time-out withdraws only what the network has not
+    // taken, and a retry cannot send anything twice.
+    bool WriteFile(const void* buffer, std::uint32_t count, std::uint32_t& written) override {
+        written = 0;
+        std::lock_guard writeLock(FWriteMutex);
+        std::unique_lock lock(FMutex);
+        if (FGone) return Fail(FGoneError);
+        const auto timer = TTransferTimer::ForWrite(FTimeouts, count);
+        const unsigned abort = FTxAbort;
+        const auto* in = static_cast<const std::uint8_t*>(buffer);
+        while (written < count) {
+            const std::uint32_t n = std::min(kWriteChunk, count - written);
+            const std::uint64_t start = FOutTotal;
+            Bytes piece;
+            if (FTelnet)
+                telnet::AppendData(piece, in + written, n);
+            else
+                piece.assign(in + written, in + written + n);
+            Send(piece);
+            const std::uint64_t end = FOutTotal;
+            for (;;) {
+                if (FSentTotal >= end) break;
+                if (FGone) return Fail(FGoneError);
+                if (FTxAbort != abort) {
+                    written += Withdraw(in + written, start, end);
+                    return Fail(ECANCELED);
+                }
+                const auto deadline = timer.Deadline(false, {});
+                if (deadline && Clock::now() >= *deadline) {
+                    written += Withdraw(in + written, start, end);
+                    return true;
+                }
+                pollfd p{FFd, POLLOUT, 0};
+                lock.unlock();
+                ::poll(&p, 1, deadline ? MillisUntil(*deadline) : kSliceMs);
+                lock.lock();
+                Flush();
+            }
+            written += n;
+        }
+        AddEvents(EV_TXEMPTY);
+        return true;
+    }
+
+    bool ClearCommError(std::uint32_t& errors, COMSTAT* stat) override {
+        std::lock_guard lock(FMutex);
+        if (Queued() == 0) Pull();
+        errors = FErrors;
+        FErrors = 0;
+        if (stat) {
+            *stat = COMSTAT{};
+            stat->cbInQue = Queued();
+            stat->cbOutQue = static_cast<std::uint32_t>(FOutTotal - FSentTotal);
+        }
+        return true;
+    }
+
+    bool PurgeComm(std::uint32_t flags) override {
+        std::unique_lock lock(FMutex);
+        if (FGone) return true;
+        if (flags & PURGE_RXABORT) ++FRxAbort;
+        if (flags & PURGE_TXABORT) ++FTxAbort;
+        if (flags & PURGE_RXCLEAR) {
+            FQueue.clear();
+            FHead = 0;
+        }
+        const bool rx = flags & PURGE_RXCLEAR, tx = flags & PURGE_TXCLEAR;
+        if (FTelnet && (rx || tx)) {
+            Bytes b;
+            AppendCommand(b, PURGE_DATA, rx && tx ? PURGE_BOTH : rx ? PURGE_RX : PURGE_TX);
+            Send(b);
+        }
+        return true;
+    }
+
+    bool EscapeCommFunction(std::uint32_t function) override {
+        std::uint8_t value;
+        switch (function) {
+        case SETRTS:
+            value = CONTROL_RTS_ON;
+            break;
+        case CLRRTS:
+            value = CONTROL_RTS_OFF;
+            break;
+        case SETDTR:
+            value = CONTROL_DTR_ON;
+            break;
+        case CLRDTR:
+            value = CONTROL_DTR_OFF;
+            break;
+        case SETBREAK:
+            value = CONTROL_BREAK_ON;
+            break;
+        case CLRBREAK:
+            value = CONTROL_BREAK_OFF;
+            break;
+        case SETXOFF:
+        case SETXON: {
+            // Ask the server to hold or resume what it sends us.
+            std::unique_lock lock(FMutex);
+            if (FGone) return Fail(FGoneError);
+            if (FTelnet) {
+                Bytes b;
+                const std::uint8_t cmd =
+                    function == SETXOFF ? FLOWCONTROL_SUSPEND : FLOWCONTROL_RESUME;
+                const std::uint8_t payload[] = {cmd};
+                telnet::AppendSubnegotiation(b, telnet::OPT_COM_PORT, payload, 1);
+                Send(b);
+            }
+            return true;
+        }
+        default:
+            return Fail(EINVAL);
+        }
+        std::unique_lock lock(FMutex);
+        if (FGone) return Fail(FGoneError);
+        // A data-only connection has no lines to switch.
+        if (!FTelnet) return true;
+        Bytes b;
+        AppendCommand(b, SET_CONTROL, value);
+        const auto seen = FAcks;
+        Send(b);
+        AwaitAck(lock, SET_CONTROL, seen[SET_CONTROL]);
+        return FGone ? Fail(FGoneError) : true;
+    }
+
+    bool GetCommModemStatus(std::uint32_t& status) override {
+        std::lock_guard lock(FMutex);
+        status = 0;
+        if (FModem & MODEM_CTS) status |= MS_CTS_ON;
+        if (FModem & MODEM_DSR) status |= MS_DSR_ON;
+        if (FModem & MODEM_RI) status |= MS_RING_ON;
+        if (FModem & MODEM_CD) status |= MS_RLSD_ON;
+        return FGone ? Fail(FGoneError) : true;
+    }
+
+private:
+    std::string Where() const {
+        const bool v6 = FTarget.host.find(':') != std::string::npos;
+        return (v6 ? "[" + FTarget.host + "]" : FTarget.host) + ":" + std::to_string(FTarget.port);
+    }
+
+    std::uint32_t Queued() const { return static_cast<std::uint32_t>(FQueue.size() - FHead); }
+    bool QueueFull() const { return Queued() >= FCapacity; }
+    bool OutPending() const { return FSentTotal < FOutTotal; }
+
+    void Wake() {
+        if (!FWaiting) return;
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(FWakeFd, &one, sizeof one);
+    }
+
+    void AddEvents(std::uint32_t events) {
+        const std::uint32_t fresh = events & FMask & ~FHistory;
+        FHistory |= events & FMask;
+        if (fresh) Wake();
+    }
+
+    void MarkGone(int error) {
+        if (FGone) return;
+        FGone = true;
+        FGoneError = error;
+        Wake();
+    }
+
+    // Waits (FMutex released) until input may be there or the deadline, at
+    // most one slice, then takes it.
+    void WaitInput(std::unique_lock<std::mutex>& lock, Clock::time_point deadline) {
+        pollfd p{FFd, static_cast<short>(POLLIN | (OutPending() ? POLLOUT : 0)), 0};
+        lock.unlock();
+        ::poll(&p, 1, MillisUntil(deadline));
+        lock.lock();
+        Flush();
+        Pull();
+    }
+
+    // Waits for the acknowledgement of a line command; a server that gives
+    // none is reported once and not waited for again on this command.
+    bool AwaitAck(std::unique_lock<std::mutex>& lock, std::uint8_t cmd, unsigned seen) {
+        if (FSilent[cmd]) return true;
+        const auto deadline = Clock::now() + kAckTimeout;
+        while (FAcks[cmd] == seen && !FGone) {
+            if (Clock::now() >= deadline) {
+                FSilent[cmd] = true;
+                platform::OutputDebugString(
+                    "remote port " + Where() + ": no acknowledgement of line command " +
+                    std::to_string(cmd) + " within 1 s; carrying on without waiting for it\n");
+                return false;
+            }
+            WaitInput(lock, deadline);
+        }
+        return !FGone;
+    }
+
+    // Appends whole units to the output buffer and sends what the socket takes.
+    void Send(const Bytes& bytes) {
+        FOut.insert(FOut.end(), bytes.begin(), bytes.end());
+        FOutTotal += bytes.size();
+        Flush();
+    }
+
+    void Flush() {
+        while (!FGone && FOutHead < FOut.size()) {
+            const ssize_t n = ::send(FFd, FOut.data() + FOutHead, FOut.size() - FOutHead,
+                                     MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                FOutHead += static_cast<std::size_t>(n);
+                FSentTotal += static_cast<std::uint64_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) MarkGone(errno);
+            break;
+        }
+        if (FOutHead == FOut.size()) {
+            FOut.clear();
+            FOutHead = 0;
+        }
+    }
+
+    // Takes back the unsent part of the piece [start, end) of the output
+    // stream, of which the socket has taken less than all; returns how many
+    // of its data bytes went out. A doubled IAC whose first half went stays
+    // whole, so the stream stays well-formed.
+    std::uint32_t Withdraw(const std::uint8_t* data, std::uint64_t start, std::uint64_t end) {
+        std::uint64_t sent = FSentTotal > start ? FSentTotal - start : 0;
+        // Walk the piece's data to find how many bytes the sent part covers.
+        std::uint32_t bytes = 0;
+        std::uint64_t pos = 0;
+        while (pos < sent) {
+            pos += (FTelnet && data[bytes] == telnet::IAC) ? 2 : 1;
+            ++bytes;
+        }
+        const std::uint64_t keepUntil = start + pos; // a half-sent pair is completed
+        const std::size_t from = FOutHead + static_cast<std::size_t>(keepUntil - FSentTotal);
+        const std::size_t to = FOutHead + static_cast<std::size_t>(end - FSentTotal);
+        FOut.erase(FOut.begin() + static_cast<long>(from), FOut.begin() + static_cast<long>(to));
+        FOutTotal -= end - keepUntil;
+        return bytes;
+    }
+
+    // Takes what the socket holds into the queue (FMutex held).
+    void Pull() {
+        if (FGone) return;
+        if (FHead > 0 && FHead == FQueue.size()) {
+            FQueue.clear();
+            FHead = 0;
+        }
+        std::uint32_t events = 0;
+        const std::size_t before = Queued();
+        while (!QueueFull()) {
+            FChunk.resize(kChunk);
+            const ssize_t n = ::recv(FFd, FChunk.data(), kChunk, MSG_DONTWAIT);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                if (errno != EAGAIN && errno != EWOULDBLOCK) MarkGone(errno);
+                break;
+            }
+            if (n == 0) { // the server closed the connection
+                MarkGone(ECONNRESET);
+                break;
+            }
+            if (FTelnet) {
+                FInput.data.clear();
+                FInput.answer.clear();
+                FInput.replies.clear();
+                FSession.Receive(FChunk.data(), static_cast<std::size_t>(n), FInput);
+                for (std::uint8_t c : FInput.data)
+                    Emit(c, events);
+                if (!FInput.answer.empty()) Send(FInput.answer);
+                for (const TReply& r : FInput.replies)
+                    Reply(r, events);
+            } else {
+                for (ssize_t i = 0; i < n; ++i)
+                    Emit(FChunk[static_cast<std::size_t>(i)], events);
+            }
+            if (static_cast<std::size_t>(n) < kChunk) break;
+        }
+        const std::size_t full = std::size_t(FCapacity) * 8 / 10;
+        if (before < full && Queued() >= full) events |= EV_RX80FULL;
+        AddEvents(events);
+    }
+
+    void Emit(std::uint8_t c, std::uint32_t& events) {
+        if (c == 0 && (FDcb.Flags & fNull)) return;
+        FQueue.push_back(c);
+        events |= EV_RXCHAR;
+        if (c == static_cast<std::uint8_t>(FDcb.EvtChar)) events |= EV_RXFLAG;
+    }
+
+    void Reply(const TReply& r, std::uint32_t& events) {
+        ++FAcks[r.command];
+        if (r.command == SET_BAUDRATE) FAckedRate = r.value;
+        if (r.command == NOTIFY_LINESTATE) {
+            const auto v = static_cast<std::uint8_t>(r.value);
+            if (v & LINE_BREAK) {
+                FErrors |= CE_BREAK;
+                events |= EV_BREAK;
+            }
+            if (v & (LINE_FRAMING | LINE_PARITY | LINE_OVERRUN)) events |= EV_ERR;
+            if (v & LINE_FRAMING) FErrors |= CE_FRAME;
+            if (v & LINE_PARITY) FErrors |= CE_RXPARITY;
+            if (v & LINE_OVERRUN) FErrors |= CE_OVERRUN;
+        } else if (r.command == NOTIFY_MODEMSTATE) {
+            const auto v = static_cast<std::uint8_t>(r.value);
+            const std::uint8_t changed = v ^ FModem;
+            if ((changed & MODEM_CTS) || (v & 0x01)) events |= EV_CTS;
+            if ((changed & MODEM_DSR) || (v & 0x02)) events |= EV_DSR;
+            if ((changed & MODEM_CD) || (v & 0x08)) events |= EV_RLSD;
+            if (((changed & MODEM_RI) && (v & MODEM_RI)) || (v & 0x04)) events |= EV_RING;
+            FModem = v & 0xF0;
+        }
+    }
+
+    const int FFd;
+    const int FWakeFd;
+    const TRemoteTarget FTarget;
+    const bool FTelnet;
+    std::mutex FMutex;      // everything below
+    std::mutex FWriteMutex; // one WriteFile at a time
+    TClientSession FSession;
+    TClientSession::TInput FInput;
+    DCB FDcb{};
+    COMMTIMEOUTS FTimeouts{};
+    std::uint32_t FCapacity = kMinQueue;
+    std::vector<std::uint8_t> FQueue;
+    std::size_t FHead = 0;
+    std::vector<std::uint8_t> FChunk;
+    Bytes FOut;
+    std::size_t FOutHead = 0;
+    std::uint64_t FOutTotal = 0;  // bytes ever put into FOut
+    std::uint64_t FSentTotal = 0; // bytes ever taken by the socket
+    std::uint32_t FMask = 0;
+    std::uint32_t FHistory = 0;
+    std::uint32_t FErrors = 0;
+    std::uint8_t FModem = 0;
+    std::uint32_t FAckedRate = 0;
+    std::array<unsigned, 13> FAcks{};
+    std::array<bool, 13> FSilent{};
+    bool FWaiting = false;
+    bool FGone = false;
+    int FGoneError = 0;
+    unsigned FRxAbort = 0;
+    unsigned FTxAbort = 0;
+};
+
+} // namespace
+
+std::string LastConnectReason() {
+    return tlsReason;
+}
+
+std::unique_ptr<ISerialDevice> OpenNetDevice(const std::string& name,
+                                             std::chrono::milliseconds timeout) {
+    tlsReason.clear();
+    TRemoteTarget target;
+    if (!ParseRemoteTarget(name, target)) {
+        tlsReason =
+            "\"" + name + "\" is not a remote port (rfc2217://HOST:PORT or tcp://HOST:PORT)";
+        Fail(ENOENT);
+        return nullptr;
+    }
+    TConnection c = ConnectTcp(target.host, target.port, timeout);
+    if (c.fd < 0) {
+        tlsReason = c.reason;
+        Fail(c.error);
+        return nullptr;
+    }
+    const int wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd < 0) {
+        const int e = errno;
+        ::close(c.fd);
+        Fail(e);
+        return nullptr;
+    }
+    auto device = std::make_unique<TNetDevice>(c.fd, wakeFd, target);
+    if (!device->Negotiate()) return nullptr;
+    return device;
+}
+
+} // namespace serial
