@@ -183,7 +183,25 @@ public:
         t.c_cc[VTIME] = 0;
         t.c_cc[VSTART] = static_cast<cc_t>(d.XonChar);
         t.c_cc[VSTOP] = static_cast<cc_t>(d.XoffChar);
-        if (::ioctl(FFd, TCSETS2, &t) != 0) return Fail(errno);
+
+        const std::uint32_t rts = d.Flags & fRtsControlMask, oldRts = FDcb.Flags & fRtsControlMask;
+        // Entering the RTS handshake, RTS goes up before the driver starts
+        // watching CTS: the driver decides whether output is held from CTS as
+        // it is when the setting is made, so a far end answering RTS with CTS
+        // (or a loopback) must see RTS first. Later on the driver owns RTS
+        // (it drops it while its input is full); other changes leave it be.
+        const bool enterHandshake =
+            FModemLines && rts == fRtsControlHandshake && oldRts != fRtsControlHandshake;
+        int rtsBit = TIOCM_RTS, lines = 0;
+        const bool raiseFirst =
+            enterHandshake && ::ioctl(FFd, TIOCMGET, &lines) == 0 && !(lines & TIOCM_RTS);
+        if (raiseFirst && ::ioctl(FFd, TIOCMBIS, &rtsBit) != 0) return Fail(errno);
+        // A refused setting leaves RTS as it was.
+        auto refuse = [&](int error) {
+            if (raiseFirst) ::ioctl(FFd, TIOCMBIC, &rtsBit);
+            return Fail(error);
+        };
+        if (::ioctl(FFd, TCSETS2, &t) != 0) return refuse(errno);
         {
             // A driver that cannot make the rate says so only on reading back,
             // for the standard rates too: a UART whose clock tops out at
@@ -191,15 +209,14 @@ public:
             struct termios2 back {};
             if (::ioctl(FFd, TCGETS2, &back) == 0 && back.c_ospeed != 0 &&
                 std::abs(back.c_ospeed / double(d.BaudRate) - 1.0) > 0.03)
-                return Fail(EINVAL);
+                return refuse(EINVAL);
         }
 
         // Enabled lines go up; a line under control before goes down when
         // disabled; a line that was already disabled keeps what SetRTS/SetDTR made it.
         int up = 0, down = 0;
-        const std::uint32_t rts = d.Flags & fRtsControlMask, oldRts = FDcb.Flags & fRtsControlMask;
         const std::uint32_t dtr = d.Flags & fDtrControlMask, oldDtr = FDcb.Flags & fDtrControlMask;
-        if (rts == fRtsControlEnable || rts == fRtsControlHandshake) up |= TIOCM_RTS;
+        if (rts == fRtsControlEnable || enterHandshake) up |= TIOCM_RTS;
         if (rts == 0 && oldRts != 0) down |= TIOCM_RTS;
         if (dtr == fDtrControlEnable) up |= TIOCM_DTR;
         if (dtr == 0 && oldDtr != 0) down |= TIOCM_DTR;

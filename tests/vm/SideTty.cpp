@@ -44,6 +44,7 @@ TtySettings SideTty::Settings() const {
     else
         s.parity = odd ? 1 : 2;
     s.twoStop = t.c_cflag & CSTOPB;
+    s.rtsCts = t.c_cflag & CRTSCTS;
     return s;
 }
 
@@ -62,6 +63,16 @@ bool SideTty::Clear(int bits) {
 
 bool SideTty::SetAll(int bits) {
     return ::ioctl(FFd, TIOCMSET, &bits) == 0;
+}
+
+int SideTty::OutQueue() const {
+    int n = 0;
+    return ::ioctl(FFd, TIOCOUTQ, &n) == 0 ? n : -1;
+}
+
+int SideTty::CtsDeltas() const {
+    serial_icounter_struct c{};
+    return ::ioctl(FFd, TIOCGICOUNT, &c) == 0 ? c.cts : -1;
 }
 
 int SideTty::BaudBase() const {

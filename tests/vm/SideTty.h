@@ -18,6 +18,7 @@ struct TtySettings {
     int dataBits = 0; // 5..8
     int parity = -1;  // 0 none, 1 odd, 2 even, 3 mark, 4 space
     bool twoStop = false;
+    bool rtsCts = false; // CRTSCTS: the driver holds output while CTS is low
 };
 
 class SideTty {
@@ -33,6 +34,8 @@ public:
     bool Set(int bits);
     bool Clear(int bits);
     bool SetAll(int bits); // one register write
+    int OutQueue() const;  // bytes the driver still has to send; -1 on failure
+    int CtsDeltas() const; // CTS changes the UART signalled (TIOCGICOUNT); -1 on failure
     int BaudBase() const;  // the UART's clock / 16; -1 on failure
     bool SetBaudBase(int base);
 
