@@ -8,6 +8,7 @@
 #include "../comport/TestSupport.h"
 #include "SendQueue.h"
 #include "SideTty.h"
+#include "device/TtyDevice.h"
 
 #include <gtest/gtest.h>
 
@@ -794,4 +795,24 @@ TEST_F(VmFlowControl, AFullInputDropsRtsUntilReadAndASettingChangeDoesNotRaiseIt
                 queued, ms, rx.size(), n);
 }
 
+TEST_F(VmFlowControl, ARefusedSettingLeavesRtsAsItWas) {
+    // The device alone, below the port's retry of single settings: entering
+    // the handshake raises RTS first, and takes it back when the rate is refused.
+    ASSERT_EQ(side.BaudBase(), kPcBase);
+    auto device = serial::OpenTty(kLoopTty);
+    ASSERT_TRUE(device);
+    serial::DCB d;
+    d.BaudRate = 9600;
+    d.Flags = serial::fBinary;
+    ASSERT_TRUE(device->SetCommState(d));
+    ASSERT_EQ(side.Lines() & kRts, 0);
+    d.BaudRate = 230400; // beyond the PC clock: the driver keeps its rate
+    d.Flags |= serial::fOutxCtsFlow | serial::fRtsControlHandshake;
+    EXPECT_FALSE(device->SetCommState(d));
+    EXPECT_EQ(side.Lines() & kRts, 0) << "a refused setting left RTS up";
+    d.BaudRate = 9600;
+    EXPECT_TRUE(device->SetCommState(d));
+    EXPECT_EQ(side.Lines() & (kRts | kCts), kRts | kCts);
+    EXPECT_TRUE(side.Settings().rtsCts);
+}
 } // namespace
