@@ -10,35 +10,18 @@
 // `bench_window replay [MB]` run one of them (POINTS: the terminal font, 12 or 9).
 #include "../WindowBench.h"
 #include "AnsiPng.h"
-#include "AppPlatform.h"
 #include "EmulVT.h"
-#include "FSerPort.h"
-#include "Main.h"
 #include "MemoView.h"
-#include "Platform.h"
-#include "TickDriver.h"
 #include "device/PortMap.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QRadioButton>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
-#include <QToolButton>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <pty.h>
 #include <random>
-#include <sys/resource.h>
-#include <termios.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -346,20 +329,9 @@ void Replay(TTermMain& m, double mb) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // Off screen unless a platform is asked for (xcb: the figures on a real X server).
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    AppPlatform::Install();
-    platform::SetBeeper({});
-    platform::SetDebugSink([](std::string_view) {});
-    TTickServiceRun ticks;
-    QTemporaryDir dir;
-    TTermMain main(dir.filePath("Zelmar.ini"));
-    TSerForm ser(&main);
-    main.SetSerForm(&ser);
-    main.show();
-    if (!QTest::qWaitForWindowExposed(&main)) return 1;
-    QTest::qWait(200);
+    WindowRun run(argc, argv);
+    if (!run.Show()) return 1;
+    TTermMain& main = run.Main();
     const QString only = argc > 1 ? argv[1] : QString();
     if (only.isEmpty() || only == "receive") ReceiveThroughput(main);
     if (only.isEmpty() || only == "ansi") AnsiStream(main);
