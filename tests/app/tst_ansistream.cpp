@@ -4,7 +4,6 @@
 #include "AppHarness.h"
 #include "ChannelView.h"
 #include "EmulVT.h"
-#include "device/PortMap.h"
 
 #include <QRadioButton>
 #include <QScreen>
@@ -70,8 +69,7 @@ void TstAnsiStream::streamFromAPtyEndsAsRxviewShowsIt() {
     TChannelUi& c = h.Ch(0);
     QTest::mouseClick(c.ANSIcheck, Qt::LeftButton);
     Pty pty;
-    serial::SetPortMapEntry("COM1", pty.SlavePath);
-    QVERIFY(h.Connect(0, 0));
+    QVERIFY(h.ConnectTo(0, 0, pty.SlavePath));
     const std::string art = DenseArt(3 << 20, 11);
     PaintCounter counter;
     c.EmulVT->installEventFilter(&counter);

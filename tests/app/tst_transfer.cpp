@@ -91,8 +91,7 @@ QStringList Untimed(const std::string& file, bool& stamped) {
 
 // The window up, channel `ch` connected to `pty` as COM<ch + 1>.
 bool StartConnected(AppHarness& h, const Pty& pty, int ch) {
-    return h.Start() && serial::SetPortMapEntry("COM" + std::to_string(ch + 1), pty.SlavePath) &&
-           h.Connect(ch, ch);
+    return h.Start() && h.ConnectTo(ch, ch, pty.SlavePath);
 }
 
 QStringList ModelLines(const TMemoText& m) {
