@@ -159,6 +159,14 @@ bool WriteFile(const QString& path, const QByteArray& text) {
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
 }
 
+QString CopyProgram(const QString& dir) {
+    QDir().mkpath(dir);
+    const QString exe = dir + "/zelmar";
+    if (!QFile::copy(ZELMAR_BIN, exe)) return {};
+    QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return exe;
+}
+
 double CpuSeconds() {
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);

@@ -52,6 +52,10 @@ QByteArray ReadFile(const QString& path);
 // Writes a file whole, making its directory first; false on any failure.
 bool WriteFile(const QString& path, const QByteArray& text);
 
+// A copy of the built program at `dir`/zelmar (its settings file then lies
+// beside it); empty on failure.
+QString CopyProgram(const QString& dir);
+
 // Open descriptors of this process (to find leaks).
 int OpenFdCount();
 // Processor time of the whole process so far, in seconds.
