@@ -310,33 +310,16 @@ void TstChannels::settingsThePtyKeepsAreReportedOnce() {
     QCOMPARE(c.ParityCombo->currentText(), QString("even"));
     QCOMPARE(h.Ser->ComPort1->DataBits(), dbFive);
 
-    // Other changes do not repeat it; a new choice the device does not take does.
-    Pick(c.BaudCombo, 12);
-    QCOMPARE(platform::TakeBeeps(), std::vector<std::uint32_t>{});
+    // A new choice the device does not take is told again (when to tell is
+    // the port's rule, tested with it); a session stores the choice, not what
+    // this device ran with.
     Pick(c.ParityCombo, 1); // "odd"
     QCOMPARE(h.Main->NoticeText(0), QString("COM1 kept Parity: none"));
     QCOMPARE(platform::TakeBeeps(), kPlainBeep);
-    Pick(c.ParityCombo, 0); // "none": taken
-    Pick(c.StopBitCombo, 0);
-    QCOMPARE(platform::TakeBeeps(), std::vector<std::uint32_t>{});
-
-    // A session stores the choice, not what this device ran with.
     Pick(c.ParityCombo, 2);
-    platform::TakeBeeps();
     h.Close();
     const QByteArray text = ReadFile(h.IniPath());
     QVERIFY2(text.contains("Data1=0") && text.contains("Parity1=2"), text.constData());
-
-    // The null-modem takes every setting: nothing to report.
-    AppHarness n;
-    QVERIFY(n.Start());
-    Pick(n.Ch(0).DataBitsCombo, 0);
-    Pick(n.Ch(0).ParityCombo, 2);
-    Pick(n.Ch(0).StopBitCombo, 1);
-    platform::TakeBeeps();
-    QVERIFY(n.Connect(0, 6));
-    QCOMPARE(platform::TakeBeeps(), std::vector<std::uint32_t>{});
-    QCOMPARE(n.Main->NoticeText(0), QString());
 }
 
 QTEST_MAIN(TstChannels)
