@@ -12,17 +12,20 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <pty.h>
 #include <string>
 #include <sys/resource.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace bench {
@@ -136,5 +139,28 @@ struct StallMeter {
     // Counts the time since the last tick too, so a loop that never ticked shows.
     void Finish() { worst = std::max(worst, clock.elapsed() - last); }
 };
+
+// Writes `data` into the pty over and over on a thread until `total` bytes
+// went, while the event loop runs until channel 1 holds them (two minutes at
+// most); `done` runs before the clock stops. Returns the seconds taken and
+// puts the longest event-loop stall in `stallMs`.
+inline double FeedChannel1(TTermMain& m, PtyPair& pty, const std::string& data, size_t total,
+                           qint64& stallMs, const std::function<void()>& done = {}) {
+    QElapsedTimer t;
+    t.start();
+    std::thread writer([&] {
+        for (size_t sent = 0; sent < total; sent += data.size())
+            pty.Write(data.data(), data.size());
+    });
+    StallMeter stall;
+    while (m.RxData1().size() < total && t.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (done) done();
+    const double secs = t.elapsed() / 1000.0;
+    writer.join();
+    stall.Finish();
+    stallMs = stall.worst;
+    return secs;
+}
 
 } // namespace bench

@@ -100,21 +100,11 @@ void ReceiveThroughput(TTermMain& m) {
     std::mt19937 rng(1);
     for (char& b : data)
         b = static_cast<char>(' ' + rng() % 90);
-    QElapsedTimer t;
-    t.start();
-    std::thread writer([&] {
-        for (size_t sent = 0; sent < total; sent += data.size())
-            pty.Write(data.data(), data.size());
-    });
-    StallMeter stall;
-    while (m.RxData1().size() < total && t.elapsed() < 120000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    const double secs = t.elapsed() / 1000.0;
-    writer.join();
-    stall.Finish();
+    qint64 stall = 0;
+    const double secs = FeedChannel1(m, pty, data, total, stall);
     std::printf("receive (pty -> RxData1, ASCII view): %.1f MB/s (%zu bytes in %.2f s), "
                 "longest event-loop stall %lld ms\n",
-                m.RxData1().size() / secs / 1e6, m.RxData1().size(), secs, stall.worst);
+                m.RxData1().size() / secs / 1e6, m.RxData1().size(), secs, stall);
     m.Channel(0).ComPortBtn->click();
     m.ClearInpBtn1Click();
 }

@@ -44,23 +44,14 @@ void Capture(TTermMain& m, const QString& dir, const char* name, int format) {
     }
     const size_t total = size_t(64) << 20;
     const std::string data = TextMiB();
-    QElapsedTimer t;
-    t.start();
-    std::thread writer([&] {
-        for (size_t sent = 0; sent < total; sent += data.size())
-            pty.Write(data.data(), data.size());
+    qint64 stall = 0;
+    const double secs = FeedChannel1(m, pty, data, total, stall, [&] {
+        if (format >= 0) m.Transfers->StopCapture(0); // the last write is part of the figure
     });
-    StallMeter stall;
-    while (m.RxData1().size() < total && t.elapsed() < 120000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    if (format >= 0) m.Transfers->StopCapture(0); // the last write is part of the figure
-    const double secs = t.elapsed() / 1000.0;
-    writer.join();
-    stall.Finish();
     std::printf("receive with %-24s %.1f MB/s (%zu bytes in %.2f s, file %lld bytes), "
                 "longest event-loop stall %lld ms\n",
                 (std::string(name) + ":").c_str(), m.RxData1().size() / secs / 1e6,
-                m.RxData1().size(), secs, (long long)QFile(file).size(), stall.worst);
+                m.RxData1().size(), secs, (long long)QFile(file).size(), stall);
     m.Channel(0).ComPortBtn->click();
     m.ClearInpBtn1Click();
     QFile::remove(file);
