@@ -73,65 +73,71 @@ QWidget* PathRow(QWidget* parent, QLineEdit*& edit, bool save) {
     return row;
 }
 
-bool AskCaptureDialog(QWidget* parent, const QString& title, TCaptureRequest& r) {
-    QDialog dlg(parent);
-    dlg.setObjectName("CaptureDlg");
-    dlg.setWindowTitle(title);
-    auto* form = new QFormLayout(&dlg);
+// A dialog of a file name row, the fields its user adds, and OK/Cancel.
+struct FileForm {
+    QDialog dlg;
+    QFormLayout* form;
     QLineEdit* path = nullptr;
-    form->addRow(QObject::tr("File:"), PathRow(&dlg, path, true));
-    path->setText(r.Path);
-    auto* format = new QComboBox(&dlg);
+
+    FileForm(QWidget* parent, const char* name, const QString& title, const QString& file,
+             bool save)
+        : dlg(parent), form(new QFormLayout(&dlg)) {
+        dlg.setObjectName(name);
+        dlg.setWindowTitle(title);
+        form->addRow(QObject::tr("File:"), PathRow(&dlg, path, save));
+        path->setText(file);
+    }
+
+    // Adds the buttons (OK named okText when given) and runs the dialog; true
+    // when it is accepted with a file name.
+    bool Run(const QString& okText = {}) {
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dlg);
+        if (!okText.isEmpty()) buttons->button(QDialogButtonBox::Ok)->setText(okText);
+        form->addRow(buttons);
+        QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
+        QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
+        return dlg.exec() == QDialog::Accepted && !path->text().trimmed().isEmpty();
+    }
+};
+
+bool AskCaptureDialog(QWidget* parent, const QString& title, TCaptureRequest& r) {
+    FileForm f(parent, "CaptureDlg", title, r.Path, true);
+    auto* format = new QComboBox(&f.dlg);
     format->addItems({QObject::tr("raw bytes as received"),
                       QObject::tr("text lines with time stamps (received)"),
                       QObject::tr("text lines with time stamps (received RX and sent TX)")});
     format->setCurrentIndex(static_cast<int>(r.Options.Format));
-    form->addRow(QObject::tr("Format:"), format);
-    auto* replace = new QCheckBox(QObject::tr("replace the file if it exists (else append)"), &dlg);
-    form->addRow(replace);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dlg);
-    form->addRow(buttons);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
-    if (dlg.exec() != QDialog::Accepted || path->text().trimmed().isEmpty()) return false;
-    if (replace->isChecked() && QFileInfo::exists(path->text()) &&
+    f.form->addRow(QObject::tr("Format:"), format);
+    auto* replace =
+        new QCheckBox(QObject::tr("replace the file if it exists (else append)"), &f.dlg);
+    f.form->addRow(replace);
+    if (!f.Run()) return false;
+    if (replace->isChecked() && QFileInfo::exists(f.path->text()) &&
         QMessageBox::question(
             parent, title,
-            QObject::tr("Replace %1? Its contents will be lost.").arg(path->text())) !=
+            QObject::tr("Replace %1? Its contents will be lost.").arg(f.path->text())) !=
             QMessageBox::Yes)
         return false;
-    r.Path = path->text();
+    r.Path = f.path->text();
     r.Options.Format = static_cast<TCaptureFormat>(format->currentIndex());
     r.Options.Replace = replace->isChecked();
     return true;
 }
 
 bool AskSendDialog(QWidget* parent, const QString& title, TSendRequest& r) {
-    QDialog dlg(parent);
-    dlg.setObjectName("SendFileDlg");
-    dlg.setWindowTitle(title);
-    auto* form = new QFormLayout(&dlg);
-    QLineEdit* path = nullptr;
-    form->addRow(QObject::tr("File:"), PathRow(&dlg, path, false));
-    path->setText(r.Path);
-    auto delay = [&](int value) {
-        auto* s = new QSpinBox(&dlg);
+    FileForm f(parent, "SendFileDlg", title, r.Path, false);
+    auto delay = [&](const QString& label, int value) {
+        auto* s = new QSpinBox(&f.dlg);
         s->setRange(0, 10000);
         s->setSuffix(" ms");
         s->setValue(value);
+        f.form->addRow(label, s);
         return s;
     };
-    QSpinBox* perChar = delay(r.CharDelayMs);
-    QSpinBox* perLine = delay(r.LineDelayMs);
-    form->addRow(QObject::tr("Delay per character:"), perChar);
-    form->addRow(QObject::tr("Delay per line end:"), perLine);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dlg);
-    buttons->button(QDialogButtonBox::Ok)->setText(QObject::tr("Send"));
-    form->addRow(buttons);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
-    if (dlg.exec() != QDialog::Accepted || path->text().trimmed().isEmpty()) return false;
-    r.Path = path->text();
+    QSpinBox* perChar = delay(QObject::tr("Delay per character:"), r.CharDelayMs);
+    QSpinBox* perLine = delay(QObject::tr("Delay per line end:"), r.LineDelayMs);
+    if (!f.Run(QObject::tr("Send"))) return false;
+    r.Path = f.path->text();
     r.CharDelayMs = perChar->value();
     r.LineDelayMs = perLine->value();
     return true;

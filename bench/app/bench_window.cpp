@@ -10,35 +10,18 @@
 // `bench_window replay [MB]` run one of them (POINTS: the terminal font, 12 or 9).
 #include "../WindowBench.h"
 #include "AnsiPng.h"
-#include "AppPlatform.h"
 #include "EmulVT.h"
-#include "FSerPort.h"
-#include "Main.h"
 #include "MemoView.h"
-#include "Platform.h"
-#include "TickDriver.h"
 #include "device/PortMap.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QRadioButton>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
-#include <QToolButton>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <pty.h>
 #include <random>
-#include <sys/resource.h>
-#include <termios.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -117,21 +100,11 @@ void ReceiveThroughput(TTermMain& m) {
     std::mt19937 rng(1);
     for (char& b : data)
         b = static_cast<char>(' ' + rng() % 90);
-    QElapsedTimer t;
-    t.start();
-    std::thread writer([&] {
-        for (size_t sent = 0; sent < total; sent += data.size())
-            pty.Write(data.data(), data.size());
-    });
-    StallMeter stall;
-    while (m.RxData1().size() < total && t.elapsed() < 120000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    const double secs = t.elapsed() / 1000.0;
-    writer.join();
-    stall.Finish();
+    qint64 stall = 0;
+    const double secs = FeedChannel1(m, pty, data, total, stall);
     std::printf("receive (pty -> RxData1, ASCII view): %.1f MB/s (%zu bytes in %.2f s), "
                 "longest event-loop stall %lld ms\n",
-                m.RxData1().size() / secs / 1e6, m.RxData1().size(), secs, stall.worst);
+                m.RxData1().size() / secs / 1e6, m.RxData1().size(), secs, stall);
     m.Channel(0).ComPortBtn->click();
     m.ClearInpBtn1Click();
 }
@@ -346,20 +319,9 @@ void Replay(TTermMain& m, double mb) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // Off screen unless a platform is asked for (xcb: the figures on a real X server).
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    AppPlatform::Install();
-    platform::SetBeeper({});
-    platform::SetDebugSink([](std::string_view) {});
-    TTickServiceRun ticks;
-    QTemporaryDir dir;
-    TTermMain main(dir.filePath("Zelmar.ini"));
-    TSerForm ser(&main);
-    main.SetSerForm(&ser);
-    main.show();
-    if (!QTest::qWaitForWindowExposed(&main)) return 1;
-    QTest::qWait(200);
+    WindowRun run(argc, argv);
+    if (!run.Show()) return 1;
+    TTermMain& main = run.Main();
     const QString only = argc > 1 ? argv[1] : QString();
     if (only.isEmpty() || only == "receive") ReceiveThroughput(main);
     if (only.isEmpty() || only == "ansi") AnsiStream(main);

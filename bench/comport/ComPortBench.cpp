@@ -4,15 +4,13 @@
 // idle program spends with both channels open. Prints its figures.
 //
 //   comport_bench [MiB to receive (16)] [idle seconds (10)] [KiB to send (1024)]
-#include "ComPortsN.h"
+#include "PortBench.h"
 #include "SendQueue.h"
-#include "SyncQueue.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <string>
 #include <thread>
 
@@ -23,6 +21,7 @@
 #include <unistd.h>
 
 using Clock = std::chrono::steady_clock;
+using namespace bench;
 
 namespace {
 
@@ -54,25 +53,13 @@ void Feed(int fd, const std::string& data) {
     }
 }
 
-std::string RandomBytes(std::size_t n) {
-    std::string s(n, '\0');
-    std::mt19937 rng(1);
-    for (auto& c : s)
-        c = static_cast<char>(rng());
-    return s;
-}
-
 void Throughput(std::size_t bytes) {
     Pty pty;
     std::string RxData1;
     RxData1.reserve(bytes);
     TComPortN port;
     port.SetPort(pty.name);
-    port.OnRxChar = [&](TCustomComPort* p, int) {
-        unsigned char b;
-        while (p->Read(&b, 1) == 1)
-            RxData1.push_back(static_cast<char>(b));
-    };
+    ReceiveInto(port, RxData1);
     port.Open();
     close(pty.slave);
     pty.slave = -1;
@@ -80,9 +67,7 @@ void Throughput(std::size_t bytes) {
     const auto t0 = Clock::now();
     const double c0 = CpuSeconds();
     std::thread writer([&] { Feed(pty.master, data); });
-    while (RxData1.size() < bytes)
-        SyncQueue::Instance().WaitDrainingFor([&] { return RxData1.size() >= bytes; },
-                                              std::chrono::milliseconds(100));
+    AwaitReceived(RxData1, bytes);
     const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
     const double cpu = CpuSeconds() - c0;
     writer.join();

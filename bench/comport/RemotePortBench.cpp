@@ -4,8 +4,7 @@
 // program. Prints its figures.
 //
 //   remoteport_bench [MiB to receive (32)]
-#include "ComPortsN.h"
-#include "SyncQueue.h"
+#include "PortBench.h"
 #include "device/Telnet.h"
 
 #include <arpa/inet.h>
@@ -13,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <netinet/in.h>
-#include <random>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -21,16 +19,9 @@
 
 using Clock = std::chrono::steady_clock;
 using namespace serial::telnet;
+using namespace bench;
 
 namespace {
-
-std::string RandomBytes(std::size_t n) {
-    std::string s(n, '\0');
-    std::mt19937 rng(1);
-    for (auto& c : s)
-        c = static_cast<char>(rng());
-    return s;
-}
 
 void SendAll(int fd, const std::uint8_t* p, std::size_t n) {
     while (n > 0) {
@@ -73,11 +64,7 @@ void Throughput(bool telnet, std::size_t bytes) {
     got.reserve(bytes);
     TComPortN port;
     port.SetPort(url);
-    port.OnRxChar = [&](TCustomComPort* p, int) {
-        unsigned char b;
-        while (p->Read(&b, 1) == 1)
-            got.push_back(static_cast<char>(b));
-    };
+    ReceiveInto(port, got);
     int peer = -1;
     std::thread server([&] {
         peer = ::accept(lfd, nullptr, nullptr);
@@ -87,9 +74,7 @@ void Throughput(bool telnet, std::size_t bytes) {
     server.join();
     const auto t0 = Clock::now();
     std::thread feeder([&] { SendAll(peer, wire.data() + head, wire.size() - head); });
-    while (got.size() < bytes)
-        SyncQueue::Instance().WaitDrainingFor([&] { return got.size() >= bytes; },
-                                              std::chrono::milliseconds(100));
+    AwaitReceived(got, bytes);
     const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
     feeder.join();
     port.Close();

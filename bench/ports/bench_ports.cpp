@@ -5,28 +5,14 @@
 //  3. time of one refresh of both port lists' lines.
 // Prints figures; never fails on time.
 #include "../WindowBench.h"
-#include "AppPlatform.h"
-#include "FSerPort.h"
 #include "IniEditor.h"
-#include "Main.h"
-#include "Platform.h"
 #include "PortsDlg.h"
-#include "TickDriver.h"
 
-#include <QApplication>
-#include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
-#include <QToolButton>
 
 #include <cstdio>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 using namespace bench;
@@ -45,26 +31,17 @@ qint64 DelayUntil(TTermMain& m, const QString& word) {
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    AppPlatform::Install();
-    platform::SetBeeper({});
-    TTickServiceRun ticks;
-    QTemporaryDir dir;
-    QDir(dir.path()).mkdir("links");
-    const QString link = dir.filePath("links/adapter");
+    WindowRun run(argc, argv);
+    QDir(run.Dir()).mkdir("links");
+    const QString link = run.File("links/adapter");
     {
-        QFile ini(dir.filePath("Zelmar.ini"));
+        QFile ini(run.File("Zelmar.ini"));
         if (!ini.open(QIODevice::WriteOnly)) return 1;
         ini.write("[Ports]\r\nCOM1=" + link.toUtf8() + "\r\n");
     }
-    TTermMain main(dir.filePath("Zelmar.ini"));
-    TSerForm ser(&main);
-    main.SetSerForm(&ser);
+    TTermMain& main = run.Main();
     main.LoadPortMap();
-    main.show();
-    if (!QTest::qWaitForWindowExposed(&main)) return 1;
-    QTest::qWait(300);
+    if (!run.Show(300)) return 1;
 
     const bool ok = Connect(main, 0, 6) && Connect(main, 1, 7);
     QTest::qWait(500);

@@ -5,35 +5,30 @@
 //  3. the capture writer alone (no window): how far above the receive path it runs.
 // Prints figures; never fails on time.
 #include "../WindowBench.h"
-#include "AppPlatform.h"
-#include "FSerPort.h"
-#include "Main.h"
-#include "Platform.h"
-#include "TickDriver.h"
 #include "TransferUi.h"
 #include "device/PortMap.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
-#include <QToolButton>
 
 #include <atomic>
 #include <cstdio>
 #include <poll.h>
-#include <pty.h>
 #include <random>
-#include <termios.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 using namespace bench;
+
+// A mebibyte of printable text in lines of 72.
+std::string TextMiB() {
+    std::string data(1 << 20, 'x');
+    std::mt19937 rng(1);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = i % 72 == 71 ? '\n' : static_cast<char>(' ' + rng() % 90);
+    return data;
+}
+
 void Capture(TTermMain& m, const QString& dir, const char* name, int format) {
     PtyPair pty;
     serial::SetPortMapEntry("COM1", pty.path);
@@ -48,27 +43,15 @@ void Capture(TTermMain& m, const QString& dir, const char* name, int format) {
         m.Transfers->StartCapture(0, file, o);
     }
     const size_t total = size_t(64) << 20;
-    std::string data(1 << 20, 'x');
-    std::mt19937 rng(1);
-    for (size_t i = 0; i < data.size(); ++i)
-        data[i] = i % 72 == 71 ? '\n' : static_cast<char>(' ' + rng() % 90);
-    QElapsedTimer t;
-    t.start();
-    std::thread writer([&] {
-        for (size_t sent = 0; sent < total; sent += data.size())
-            pty.Write(data.data(), data.size());
+    const std::string data = TextMiB();
+    qint64 stall = 0;
+    const double secs = FeedChannel1(m, pty, data, total, stall, [&] {
+        if (format >= 0) m.Transfers->StopCapture(0); // the last write is part of the figure
     });
-    StallMeter stall;
-    while (m.RxData1().size() < total && t.elapsed() < 120000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    if (format >= 0) m.Transfers->StopCapture(0); // the last write is part of the figure
-    const double secs = t.elapsed() / 1000.0;
-    writer.join();
-    stall.Finish();
     std::printf("receive with %-24s %.1f MB/s (%zu bytes in %.2f s, file %lld bytes), "
                 "longest event-loop stall %lld ms\n",
                 (std::string(name) + ":").c_str(), m.RxData1().size() / secs / 1e6,
-                m.RxData1().size(), secs, (long long)QFile(file).size(), stall.worst);
+                m.RxData1().size(), secs, (long long)QFile(file).size(), stall);
     m.Channel(0).ComPortBtn->click();
     m.ClearInpBtn1Click();
     QFile::remove(file);
@@ -120,10 +103,7 @@ void SendFile(TTermMain& m, const QString& dir) {
     m.Channel(1).ComPortBtn->click();
 }
 void WriterAlone(const QString& dir) {
-    std::string data(1 << 20, 'x');
-    std::mt19937 rng(1);
-    for (size_t i = 0; i < data.size(); ++i)
-        data[i] = i % 72 == 71 ? '\n' : static_cast<char>(' ' + rng() % 90);
+    const std::string data = TextMiB();
     const int rounds = 256;
     for (int format = 0; format < 2; ++format) {
         const QString file = dir + "/writer.bin";
@@ -148,26 +128,16 @@ void WriterAlone(const QString& dir) {
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    AppPlatform::Install();
-    platform::SetBeeper({});
-    platform::SetDebugSink([](std::string_view) {});
-    TTickServiceRun ticks;
-    QTemporaryDir dir;
-    TTermMain main(dir.filePath("Zelmar.ini"));
-    TSerForm ser(&main);
-    main.SetSerForm(&ser);
-    main.show();
-    if (!QTest::qWaitForWindowExposed(&main)) return 1;
-    QTest::qWait(200);
+    WindowRun run(argc, argv);
+    if (!run.Show()) return 1;
+    TTermMain& main = run.Main();
     const QString only = argc > 1 ? argv[1] : QString();
     if (only.isEmpty() || only == "capture") {
-        Capture(main, dir.path(), "no capture", -1);
-        Capture(main, dir.path(), "raw capture", 0);
-        Capture(main, dir.path(), "text capture", 1);
+        Capture(main, run.Dir(), "no capture", -1);
+        Capture(main, run.Dir(), "raw capture", 0);
+        Capture(main, run.Dir(), "text capture", 1);
     }
-    if (only.isEmpty() || only == "send") SendFile(main, dir.path());
-    if (only.isEmpty() || only == "writer") WriterAlone(dir.path());
+    if (only.isEmpty() || only == "send") SendFile(main, run.Dir());
+    if (only.isEmpty() || only == "writer") WriterAlone(run.Dir());
     return 0;
 }

@@ -1,14 +1,13 @@
-// A serial line behind a port server. Like the tty device it keeps its own
-// input queue, so a one-byte read costs no system call. Everything sent goes
+// A serial line behind a port server. Everything sent goes
 // through one output buffer, in whole telnet units, so a negotiation answer
 // can never land between the two bytes of a doubled IAC; the buffer is drained
 // without blocking by whoever holds the socket next, and by the event wait.
 #include "NetDevice.h"
 
+#include "FdDevice.h"
 #include "NetConnect.h"
 #include "Platform.h"
 #include "Telnet.h"
-#include "Timeouts.h"
 
 #include <algorithm>
 #include <array>
@@ -22,10 +21,8 @@ namespace serial {
 namespace {
 
 using namespace rfc2217;
-using Clock = std::chrono::steady_clock;
+using Clock = TFdDevice::Clock;
 
-constexpr std::uint32_t kMinQueue = 16384;
-constexpr std::uint32_t kMaxQueue = 1u << 20;
 constexpr std::size_t kChunk = 65536;
 constexpr std::uint32_t kWriteChunk = 16384;
 constexpr int kSliceMs = 20;
@@ -33,28 +30,16 @@ constexpr std::uint8_t kLineMask = LINE_BREAK | LINE_FRAMING | LINE_PARITY | LIN
 
 thread_local std::string tlsReason;
 
-bool Fail(int error) {
-    SetLastError(error);
-    return false;
-}
-
 int MillisUntil(Clock::time_point t) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now());
     return static_cast<int>(std::clamp<long long>(left.count(), 0, kSliceMs));
 }
 
-class TNetDevice final : public ISerialDevice {
+class TNetDevice final : public TFdDevice {
 public:
     TNetDevice(int fd, int wakeFd, TRemoteTarget target)
-        : FFd(fd), FWakeFd(wakeFd), FTarget(std::move(target)),
-          FTelnet(FTarget.kind == TRemoteTarget::Kind::Rfc2217), FSession(true) {
-        FQueue.reserve(kMinQueue);
-    }
-
-    ~TNetDevice() override {
-        ::close(FFd);
-        ::close(FWakeFd);
-    }
+        : TFdDevice(fd, wakeFd), FTarget(std::move(target)),
+          FTelnet(FTarget.kind == TRemoteTarget::Kind::Rfc2217), FSession(true) {}
 
     // The opening negotiation; false (last error set) when the server refuses
     // the com-port control or the connection ends meanwhile.
@@ -78,12 +63,6 @@ public:
             tlsReason = "the server at " + Where() + " closed the connection";
             return Fail(FGoneError);
         }
-        return true;
-    }
-
-    bool SetupComm(std::uint32_t inQueue, std::uint32_t) override {
-        std::lock_guard lock(FMutex);
-        FCapacity = std::clamp(inQueue, kMinQueue, kMaxQueue);
         return true;
     }
 
@@ -137,108 +116,6 @@ public:
         return FGone ? Fail(FGoneError) : true;
     }
 
-    bool SetCommTimeouts(const COMMTIMEOUTS& t) override {
-        std::lock_guard lock(FMutex);
-        FTimeouts = t;
-        return true;
-    }
-
-    bool GetCommTimeouts(COMMTIMEOUTS& t) override {
-        std::lock_guard lock(FMutex);
-        t = FTimeouts;
-        return true;
-    }
-
-    bool SetCommMask(std::uint32_t mask) override {
-        std::lock_guard lock(FMutex);
-        FMask = mask;
-        FHistory = 0;
-        Wake();
-        return true;
-    }
-
-    TWaitResult WaitCommEvent(std::uint32_t& mask, TStopSignal& stop) override {
-        const int wakeFd = FWakeFd;
-        stop.SetWaker([wakeFd] {
-            const std::uint64_t one = 1;
-            [[maybe_unused]] ssize_t n = ::write(wakeFd, &one, sizeof one);
-        });
-        struct Unhook {
-            TStopSignal& s;
-            ~Unhook() { s.SetWaker({}); }
-        } unhook{stop};
-
-        std::unique_lock lock(FMutex);
-        for (;;) {
-            if (stop.IsSet()) return TWaitResult::Stopped;
-            if (FHistory & FMask) {
-                mask = FHistory & FMask;
-                FHistory = 0;
-                return TWaitResult::Event;
-            }
-            if (FGone) {
-                SetLastError(FGoneError);
-                return TWaitResult::Failed;
-            }
-            short events = QueueFull() ? 0 : POLLIN;
-            if (OutPending()) events |= POLLOUT;
-            pollfd fds[2] = {{FFd, events, 0}, {FWakeFd, POLLIN, 0}};
-            FWaiting = true;
-            lock.unlock();
-            const int r = ::poll(fds, 2, -1);
-            const int pollError = errno;
-            lock.lock();
-            FWaiting = false;
-            if (r < 0) {
-                if (pollError != EINTR) MarkGone(pollError);
-                continue;
-            }
-            if (fds[1].revents & POLLIN) {
-                std::uint64_t count;
-                [[maybe_unused]] ssize_t n = ::read(FWakeFd, &count, sizeof count);
-            }
-            if (fds[0].revents & POLLOUT) Flush();
-            if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) Pull();
-            if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) MarkGone(ECONNRESET);
-        }
-    }
-
-    bool ReadFile(void* buffer, std::uint32_t count, std::uint32_t& read) override {
-        read = 0;
-        auto* out = static_cast<unsigned char*>(buffer);
-        std::unique_lock lock(FMutex);
-        const auto timer = TTransferTimer::ForRead(FTimeouts, count);
-        const unsigned abort = FRxAbort;
-        Clock::time_point last{};
-        for (;;) {
-            if (Queued() == 0) Pull();
-            const std::uint32_t n = std::min<std::uint32_t>(count - read, Queued());
-            if (n) {
-                std::copy_n(FQueue.begin() + static_cast<long>(FHead), n, out + read);
-                FHead += n;
-                read += n;
-                if (FHead == FQueue.size()) {
-                    FQueue.clear();
-                    FHead = 0;
-                }
-                if (timer.UsesInterval()) last = Clock::now();
-            }
-            if (read == count || timer.Immediate() || (timer.ReturnOnFirst() && read > 0)) break;
-            if (FGone) {
-                if (read > 0) break;
-                return Fail(FGoneError);
-            }
-            if (FRxAbort != abort) return Fail(ECANCELED);
-            const auto deadline = timer.Deadline(read > 0, last);
-            if (deadline && Clock::now() >= *deadline) break;
-            WaitInput(lock, deadline ? *deadline : Clock::now() + std::chrono::milliseconds(100));
-        }
-        // An immediate read of an empty queue is no failure, also once the
-        // connection is gone: the loss is told by the event wait, once.
-        if (read == 0 && FGone && !timer.Immediate()) return Fail(FGoneError);
-        return true;
-    }
-
     // In pieces: each piece is encoded into the output buffer and drained
     // before the next, so a time-out withdraws only what the network has not
     // taken, and a retry cannot send anything twice.
@@ -281,37 +158,6 @@ public:
             written += n;
         }
         AddEvents(EV_TXEMPTY);
-        return true;
-    }
-
-    bool ClearCommError(std::uint32_t& errors, COMSTAT* stat) override {
-        std::lock_guard lock(FMutex);
-        if (Queued() == 0) Pull();
-        errors = FErrors;
-        FErrors = 0;
-        if (stat) {
-            *stat = COMSTAT{};
-            stat->cbInQue = Queued();
-            stat->cbOutQue = static_cast<std::uint32_t>(FOutTotal - FSentTotal);
-        }
-        return true;
-    }
-
-    bool PurgeComm(std::uint32_t flags) override {
-        std::unique_lock lock(FMutex);
-        if (FGone) return true;
-        if (flags & PURGE_RXABORT) ++FRxAbort;
-        if (flags & PURGE_TXABORT) ++FTxAbort;
-        if (flags & PURGE_RXCLEAR) {
-            FQueue.clear();
-            FHead = 0;
-        }
-        const bool rx = flags & PURGE_RXCLEAR, tx = flags & PURGE_TXCLEAR;
-        if (FTelnet && (rx || tx)) {
-            Bytes b;
-            AppendCommand(b, PURGE_DATA, rx && tx ? PURGE_BOTH : rx ? PURGE_RX : PURGE_TX);
-            Send(b);
-        }
         return true;
     }
 
@@ -382,28 +228,41 @@ private:
         return (v6 ? "[" + FTarget.host + "]" : FTarget.host) + ":" + std::to_string(FTarget.port);
     }
 
-    std::uint32_t Queued() const { return static_cast<std::uint32_t>(FQueue.size() - FHead); }
-    bool QueueFull() const { return Queued() >= FCapacity; }
     bool OutPending() const { return FSentTotal < FOutTotal; }
 
-    void Wake() {
-        if (!FWaiting) return;
-        const std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(FWakeFd, &one, sizeof one);
+    TPollPlan PlanPoll() override {
+        TPollPlan plan = TFdDevice::PlanPoll();
+        if (OutPending()) plan.events |= POLLOUT;
+        return plan;
     }
 
-    void AddEvents(std::uint32_t events) {
-        const std::uint32_t fresh = events & FMask & ~FHistory;
-        FHistory |= events & FMask;
-        if (fresh) Wake();
+    void Polled(short revents, const TPollPlan&) override {
+        if (revents & POLLOUT) Flush();
+        if (revents & (POLLIN | POLLHUP | POLLERR)) Pull();
+        if (revents & (POLLHUP | POLLERR | POLLNVAL)) MarkGone(ECONNRESET);
     }
 
-    void MarkGone(int error) {
-        if (FGone) return;
-        FGone = true;
-        FGoneError = error;
-        Wake();
+    void WaitForInput(std::unique_lock<std::mutex>& lock,
+                      std::optional<Clock::time_point> deadline) override {
+        WaitInput(lock, deadline ? *deadline : Clock::now() + std::chrono::milliseconds(100));
     }
+
+    bool PurgeDevice(std::uint32_t flags) override {
+        const bool rx = flags & PURGE_RXCLEAR, tx = flags & PURGE_TXCLEAR;
+        if (FTelnet && (rx || tx)) {
+            Bytes b;
+            AppendCommand(b, PURGE_DATA, rx && tx ? PURGE_BOTH : rx ? PURGE_RX : PURGE_TX);
+            Send(b);
+        }
+        return true;
+    }
+
+    std::uint32_t OutQueued() const override {
+        return static_cast<std::uint32_t>(FOutTotal - FSentTotal);
+    }
+
+    // The loss is told by the event wait, once.
+    bool ImmediateReadTellsLoss() const override { return false; }
 
     // Waits (FMutex released) until input may be there or the deadline, at
     // most one slice, then takes it.
@@ -481,15 +340,8 @@ private:
         return bytes;
     }
 
-    // Takes what the socket holds into the queue (FMutex held).
-    void Pull() {
-        if (FGone) return;
-        if (FHead > 0 && FHead == FQueue.size()) {
-            FQueue.clear();
-            FHead = 0;
-        }
-        std::uint32_t events = 0;
-        const std::size_t before = Queued();
+    // Takes what the socket holds into the queue, answering negotiations and taking notices.
+    void Take(std::uint32_t& events) override {
         while (!QueueFull()) {
             FChunk.resize(kChunk);
             const ssize_t n = ::recv(FFd, FChunk.data(), kChunk, MSG_DONTWAIT);
@@ -518,16 +370,6 @@ private:
             }
             if (static_cast<std::size_t>(n) < kChunk) break;
         }
-        const std::size_t full = std::size_t(FCapacity) * 8 / 10;
-        if (before < full && Queued() >= full) events |= EV_RX80FULL;
-        AddEvents(events);
-    }
-
-    void Emit(std::uint8_t c, std::uint32_t& events) {
-        if (c == 0 && (FDcb.Flags & fNull)) return;
-        FQueue.push_back(c);
-        events |= EV_RXCHAR;
-        if (c == static_cast<std::uint8_t>(FDcb.EvtChar)) events |= EV_RXFLAG;
     }
 
     void Reply(const TReply& r, std::uint32_t& events) {
@@ -554,36 +396,19 @@ private:
         }
     }
 
-    const int FFd;
-    const int FWakeFd;
     const TRemoteTarget FTarget;
     const bool FTelnet;
-    std::mutex FMutex;      // everything below
-    std::mutex FWriteMutex; // one WriteFile at a time
+    // All below under FMutex.
     TClientSession FSession;
     TClientSession::TInput FInput;
-    DCB FDcb{};
-    COMMTIMEOUTS FTimeouts{};
-    std::uint32_t FCapacity = kMinQueue;
-    std::vector<std::uint8_t> FQueue;
-    std::size_t FHead = 0;
-    std::vector<std::uint8_t> FChunk;
     Bytes FOut;
     std::size_t FOutHead = 0;
     std::uint64_t FOutTotal = 0;  // bytes ever put into FOut
     std::uint64_t FSentTotal = 0; // bytes ever taken by the socket
-    std::uint32_t FMask = 0;
-    std::uint32_t FHistory = 0;
-    std::uint32_t FErrors = 0;
     std::uint8_t FModem = 0;
     std::uint32_t FAckedRate = 0;
     std::array<unsigned, 13> FAcks{};
     std::array<bool, 13> FSilent{};
-    bool FWaiting = false;
-    bool FGone = false;
-    int FGoneError = 0;
-    unsigned FRxAbort = 0;
-    unsigned FTxAbort = 0;
 };
 
 } // namespace

@@ -7,7 +7,7 @@
 // (PARMRK) and served from the queue, so a one-byte read costs no system call.
 #include "TtyDevice.h"
 
-#include "Timeouts.h"
+#include "FdDevice.h"
 
 #include <asm/termbits.h>
 #include <linux/serial.h>
@@ -28,19 +28,12 @@
 namespace serial {
 namespace {
 
-constexpr std::uint32_t kMinQueue = 16384;
-constexpr std::uint32_t kMaxQueue = 1u << 20;
 constexpr std::size_t kChunk = 65536;
 // Lines of a device with modem lines are looked at this often while someone waits for them.
 constexpr int kModemPollMs = 20;
 // Blocked transfers look for an abort this often.
 constexpr int kAbortSliceMs = 100;
 constexpr std::uint32_t kLineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
-
-bool Fail(int error) {
-    SetLastError(error);
-    return false;
-}
 
 speed_t SpeedCode(std::uint32_t rate) {
     switch (rate) {
@@ -107,28 +100,17 @@ bool GoneError(int e) {
     return e == EIO || e == ENXIO || e == ENODEV || e == EBADF;
 }
 
-class TTtyDevice final : public ISerialDevice {
+class TTtyDevice final : public TFdDevice {
 public:
-    TTtyDevice(int fd, int wakeFd) : FFd(fd), FWakeFd(wakeFd) {
+    TTtyDevice(int fd, int wakeFd) : TFdDevice(fd, wakeFd) {
         int status = 0;
         FModemLines = ::ioctl(FFd, TIOCMGET, &status) == 0;
         FLastModem = FModemLines ? status : 0;
         FHasICount = ::ioctl(FFd, TIOCGICOUNT, &FICount) == 0;
-        FQueue.reserve(kMinQueue);
     }
 
-    ~TTtyDevice() override {
-        // HUPCL is off: closing leaves DTR and RTS as they are.
-        ::ioctl(FFd, TIOCNXCL);
-        ::close(FFd);
-        ::close(FWakeFd);
-    }
-
-    bool SetupComm(std::uint32_t inQueue, std::uint32_t) override {
-        std::lock_guard lock(FMutex);
-        FCapacity = std::clamp(inQueue, kMinQueue, kMaxQueue);
-        return true;
-    }
+    // HUPCL is off: closing leaves DTR and RTS as they are.
+    ~TTtyDevice() override { ::ioctl(FFd, TIOCNXCL); }
 
     bool SetCommState(const DCB& d) override {
         if (!PlausibleDCB(d)) return Fail(EINVAL);
@@ -262,111 +244,6 @@ public:
         return true;
     }
 
-    bool SetCommTimeouts(const COMMTIMEOUTS& t) override {
-        std::lock_guard lock(FMutex);
-        FTimeouts = t;
-        return true;
-    }
-
-    bool GetCommTimeouts(COMMTIMEOUTS& t) override {
-        std::lock_guard lock(FMutex);
-        t = FTimeouts;
-        return true;
-    }
-
-    bool SetCommMask(std::uint32_t mask) override {
-        std::lock_guard lock(FMutex);
-        FMask = mask;
-        FHistory = 0;
-        Wake();
-        return true;
-    }
-
-    TWaitResult WaitCommEvent(std::uint32_t& mask, TStopSignal& stop) override {
-        const int wakeFd = FWakeFd;
-        stop.SetWaker([wakeFd] {
-            const std::uint64_t one = 1;
-            [[maybe_unused]] ssize_t n = ::write(wakeFd, &one, sizeof one);
-        });
-        struct Unhook {
-            TStopSignal& s;
-            ~Unhook() { s.SetWaker({}); }
-        } unhook{stop};
-
-        std::unique_lock lock(FMutex);
-        for (;;) {
-            if (stop.IsSet()) return TWaitResult::Stopped;
-            if (FHistory & FMask) {
-                mask = FHistory & FMask;
-                FHistory = 0;
-                return TWaitResult::Event;
-            }
-            if (FGone) {
-                SetLastError(FGoneError);
-                return TWaitResult::Failed;
-            }
-            const bool watchLines = FModemLines && (FMask & kLineEvents);
-            pollfd fds[2] = {{FFd, static_cast<short>(QueueFull() ? 0 : POLLIN), 0},
-                             {FWakeFd, POLLIN, 0}};
-            FWaiting = true;
-            lock.unlock();
-            const int r = ::poll(fds, 2, watchLines ? kModemPollMs : -1);
-            const int pollError = errno;
-            lock.lock();
-            FWaiting = false;
-            if (r < 0) {
-                if (pollError == EINTR) continue;
-                MarkGone(pollError);
-                continue;
-            }
-            if (fds[1].revents & POLLIN) {
-                std::uint64_t count;
-                [[maybe_unused]] ssize_t n = ::read(FWakeFd, &count, sizeof count);
-            }
-            if (fds[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) Pull();
-            // A hung-up device keeps reporting so: it will not come back on this descriptor.
-            if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) MarkGone(EIO);
-            if (watchLines) CheckLines();
-        }
-    }
-
-    bool ReadFile(void* buffer, std::uint32_t count, std::uint32_t& read) override {
-        read = 0;
-        auto* out = static_cast<unsigned char*>(buffer);
-        std::unique_lock lock(FMutex);
-        const auto timer = TTransferTimer::ForRead(FTimeouts, count);
-        const unsigned abort = FRxAbort;
-        TTransferTimer::Clock::time_point last{};
-        for (;;) {
-            if (Queued() == 0) Pull();
-            const std::uint32_t n = std::min<std::uint32_t>(count - read, Queued());
-            if (n) {
-                std::copy_n(FQueue.begin() + FHead, n, out + read);
-                FHead += n;
-                read += n;
-                if (FHead == FQueue.size()) {
-                    FQueue.clear();
-                    FHead = 0;
-                }
-                if (timer.UsesInterval()) last = TTransferTimer::Clock::now();
-            }
-            if (read == count || timer.Immediate() || (timer.ReturnOnFirst() && read > 0)) break;
-            if (FGone) {
-                if (read > 0) break;
-                return Fail(FGoneError);
-            }
-            if (FRxAbort != abort) return Fail(ECANCELED);
-            const auto deadline = timer.Deadline(read > 0, last);
-            if (deadline && TTransferTimer::Clock::now() >= *deadline) break;
-            pollfd fd{FFd, POLLIN, 0};
-            lock.unlock();
-            ::poll(&fd, 1, Millis(deadline));
-            lock.lock();
-        }
-        if (read == 0 && FGone) return Fail(FGoneError);
-        return true;
-    }
-
     bool WriteFile(const void* buffer, std::uint32_t count, std::uint32_t& written) override {
         written = 0;
         std::lock_guard writeLock(FWriteMutex);
@@ -430,34 +307,6 @@ public:
         return true;
     }
 
-    bool ClearCommError(std::uint32_t& errors, COMSTAT* stat) override {
-        std::lock_guard lock(FMutex);
-        if (Queued() == 0) Pull(); // the count must include what the kernel holds
-        errors = FErrors;
-        FErrors = 0;
-        if (stat) {
-            *stat = COMSTAT{};
-            stat->cbInQue = Queued();
-        }
-        return true;
-    }
-
-    bool PurgeComm(std::uint32_t flags) override {
-        std::lock_guard lock(FMutex);
-        // A device that went away has nothing left to abort or discard.
-        if (FGone) return true;
-        if (flags & PURGE_RXABORT) ++FRxAbort;
-        if (flags & PURGE_TXABORT) ++FTxAbort;
-        if (flags & PURGE_RXCLEAR) {
-            FQueue.clear();
-            FHead = 0;
-            FMark = 0;
-            if (::ioctl(FFd, TCFLSH, TCIFLUSH) != 0) return Fail(errno);
-        }
-        if ((flags & PURGE_TXCLEAR) && ::ioctl(FFd, TCFLSH, TCOFLUSH) != 0) return Fail(errno);
-        return true;
-    }
-
     bool EscapeCommFunction(std::uint32_t function) override {
         int bits = 0;
         int r;
@@ -512,43 +361,44 @@ public:
     }
 
 private:
-    std::uint32_t Queued() const { return static_cast<std::uint32_t>(FQueue.size() - FHead); }
-    bool QueueFull() const { return Queued() >= FCapacity; }
+    // A limited wait is the turn of the line watch.
+    TPollPlan PlanPoll() override {
+        const bool watchLines = FModemLines && (FMask & kLineEvents);
+        return {static_cast<short>(QueueFull() ? 0 : POLLIN), watchLines ? kModemPollMs : -1};
+    }
+
+    void Polled(short revents, const TPollPlan& plan) override {
+        if (revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) Pull();
+        // A hung-up device keeps reporting so: it will not come back on this descriptor.
+        if (revents & (POLLHUP | POLLERR | POLLNVAL)) MarkGone(EIO);
+        if (plan.timeoutMs >= 0) CheckLines();
+    }
+
+    void WaitForInput(std::unique_lock<std::mutex>& lock,
+                      std::optional<Clock::time_point> deadline) override {
+        pollfd fd{FFd, POLLIN, 0};
+        lock.unlock();
+        ::poll(&fd, 1, Millis(deadline));
+        lock.lock();
+    }
+
+    bool PurgeDevice(std::uint32_t flags) override {
+        if (flags & PURGE_RXCLEAR) {
+            FMark = 0;
+            if (::ioctl(FFd, TCFLSH, TCIFLUSH) != 0) return Fail(errno);
+        }
+        if ((flags & PURGE_TXCLEAR) && ::ioctl(FFd, TCFLSH, TCOFLUSH) != 0) return Fail(errno);
+        return true;
+    }
 
     bool Aborted(const unsigned& counter, unsigned seen) {
         std::lock_guard lock(FMutex);
         return counter != seen;
     }
 
-    void Wake() {
-        if (!FWaiting) return;
-        const std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(FWakeFd, &one, sizeof one);
-    }
-
-    void AddEvents(std::uint32_t events) {
-        const std::uint32_t fresh = events & FMask & ~FHistory;
-        FHistory |= events & FMask;
-        if (fresh) Wake();
-    }
-
-    void MarkGone(int error) {
-        if (FGone) return;
-        FGone = true;
-        FGoneError = error;
-        Wake();
-    }
-
-    // Takes what the kernel holds into the queue (FMutex held).
-    void Pull() {
-        if (FGone) return;
-        if (FHead > 0 && FHead == FQueue.size()) {
-            FQueue.clear();
-            FHead = 0;
-        }
-        std::uint32_t events = 0;
+    // Takes what the kernel holds into the queue, with the errors the marks and counters tell.
+    void Take(std::uint32_t& events) override {
         std::uint32_t errors = 0;
-        const std::size_t before = Queued();
         while (!QueueFull()) {
             const std::size_t want = std::min<std::size_t>(kChunk, FCapacity - Queued());
             FChunk.resize(want);
@@ -581,11 +431,7 @@ private:
                 FICount = now;
             }
         }
-        const std::size_t after = Queued();
-        const std::size_t full = std::size_t(FCapacity) * 8 / 10;
-        if (before < full && after >= full) events |= EV_RX80FULL;
         FErrors |= errors;
-        AddEvents(events);
     }
 
     // Removes the PARMRK marks: 377 377 is a 377 byte, 377 0 0 a break,
@@ -627,13 +473,6 @@ private:
         }
     }
 
-    void Emit(unsigned char c, std::uint32_t& events) {
-        if (c == 0 && (FDcb.Flags & fNull)) return;
-        FQueue.push_back(c);
-        events |= EV_RXCHAR;
-        if (c == static_cast<unsigned char>(FDcb.EvtChar)) events |= EV_RXFLAG;
-    }
-
     // Devices with modem lines: compare the lines (and the kernel's change
     // counters, so that a short pulse is not missed) with what was seen last.
     void CheckLines() {
@@ -665,29 +504,11 @@ private:
         AddEvents(events);
     }
 
-    const int FFd;
-    const int FWakeFd;
-    std::mutex FMutex;      // everything below but the write path
-    std::mutex FWriteMutex; // one write at a time
-    DCB FDcb{};
-    COMMTIMEOUTS FTimeouts{};
-    std::uint32_t FCapacity = kMinQueue;
-    std::vector<unsigned char> FQueue;
-    std::size_t FHead = 0;
-    std::vector<unsigned char> FChunk;
-    int FMark = 0;
-    std::uint32_t FMask = 0;
-    std::uint32_t FHistory = 0;
-    std::uint32_t FErrors = 0;
-    bool FWaiting = false;
-    bool FGone = false;
-    int FGoneError = 0;
+    int FMark = 0; // how far into a PARMRK mark the input is
     bool FModemLines = false;
     int FLastModem = 0;
     bool FHasICount = false;
     serial_icounter_struct FICount{};
-    unsigned FRxAbort = 0;
-    unsigned FTxAbort = 0;
 };
 
 } // namespace

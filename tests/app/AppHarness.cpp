@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QTest>
 #include <QToolButton>
 
@@ -16,6 +17,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -62,6 +64,40 @@ bool AppHarness::Connect(int ch, int comIndex) {
     QTest::mouseClick(c.ComPortBtn, Qt::LeftButton);
     return c.ComPortBtn->isChecked();
 }
+
+bool AppHarness::ConnectTo(int ch, int comIndex, const std::string& device) {
+    return serial::SetPortMapEntry("COM" + std::to_string(comIndex + 1), device) &&
+           Connect(ch, comIndex);
+}
+
+namespace apptest {
+
+void Pick(QComboBox* list, int index) {
+    list->setCurrentIndex(index);
+    emit list->activated(index);
+}
+
+void PostKeys(QWidget* w, const QString& text) {
+    for (QChar c : text) {
+        const int key = c.toUpper().unicode();
+        QCoreApplication::postEvent(w, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, c));
+        QCoreApplication::postEvent(w, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, c));
+    }
+}
+
+InTempDir::InTempDir() : old(QDir::currentPath()) {
+    QDir::setCurrent(dir.path());
+}
+
+InTempDir::~InTempDir() {
+    QDir::setCurrent(old);
+}
+
+void InTempDir::Write(const QString& name, const QByteArray& data) {
+    WriteFile(dir.filePath(name), data);
+}
+
+} // namespace apptest
 
 Pty::Pty() {
     int slave = -1;
@@ -121,6 +157,21 @@ bool WriteFile(const QString& path, const QByteArray& text) {
     QDir().mkpath(QFileInfo(path).path());
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
+}
+
+QString CopyProgram(const QString& dir) {
+    QDir().mkpath(dir);
+    const QString exe = dir + "/zelmar";
+    if (!QFile::copy(ZELMAR_BIN, exe)) return {};
+    QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return exe;
+}
+
+double CpuSeconds() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
+           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
 int OpenFdCount() {

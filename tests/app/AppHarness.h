@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+class QComboBox;
+
 struct AppHarness {
     explicit AppHarness(const QStringList& args = {}, const QString& dir = {});
     ~AppHarness();
@@ -19,6 +21,8 @@ struct AppHarness {
     // Picks COM<comIndex + 1> in the channel's port list and clicks "connect";
     // true when the channel is connected.
     bool Connect(int ch, int comIndex);
+    // The same with COM<comIndex + 1> mapped to `device` first.
+    bool ConnectTo(int ch, int comIndex, const std::string& device);
     // Closes the window as the user would (ports closed, session saved).
     void Close();
 
@@ -48,5 +52,35 @@ QByteArray ReadFile(const QString& path);
 // Writes a file whole, making its directory first; false on any failure.
 bool WriteFile(const QString& path, const QByteArray& text);
 
+// A copy of the built program at `dir`/zelmar (its settings file then lies
+// beside it); empty on failure.
+QString CopyProgram(const QString& dir);
+
 // Open descriptors of this process (to find leaks).
 int OpenFdCount();
+// Processor time of the whole process so far, in seconds.
+double CpuSeconds();
+
+// Helpers a test brings in with `using namespace apptest;`.
+namespace apptest {
+
+// The one plain beep of a refused action.
+inline const std::vector<std::uint32_t> kPlainBeep{0};
+
+// Picks an item of a list as the user does.
+void Pick(QComboBox* list, int index);
+
+// Keys as the window system delivers them: queued, so a handler that waited
+// for the line inside a nested event loop would run the later ones within it.
+void PostKeys(QWidget* w, const QString& text);
+
+// The current directory set to a fresh temporary one while it lives.
+struct InTempDir {
+    QTemporaryDir dir;
+    QString old;
+    InTempDir();
+    ~InTempDir();
+    void Write(const QString& name, const QByteArray& data);
+};
+
+} // namespace apptest

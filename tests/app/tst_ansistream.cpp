@@ -1,10 +1,9 @@
-// ANSI mode in the running window: a stream from a pseudo-terminal and the
-// replay of a long history end in the picture rxview draws for the same bytes.
+// ANSI mode in the running window: a stream from a pseudo-terminal ends in the
+// picture rxview draws for the same bytes.
 #include "AnsiPng.h"
 #include "AppHarness.h"
 #include "ChannelView.h"
 #include "EmulVT.h"
-#include "device/PortMap.h"
 
 #include <QRadioButton>
 #include <QScreen>
@@ -61,7 +60,6 @@ class TstAnsiStream : public QObject {
     Q_OBJECT
 private slots:
     void streamFromAPtyEndsAsRxviewShowsIt();
-    void replayOfAHistoryLongerThanASlice();
 };
 
 void TstAnsiStream::streamFromAPtyEndsAsRxviewShowsIt() {
@@ -70,8 +68,7 @@ void TstAnsiStream::streamFromAPtyEndsAsRxviewShowsIt() {
     TChannelUi& c = h.Ch(0);
     QTest::mouseClick(c.ANSIcheck, Qt::LeftButton);
     Pty pty;
-    serial::SetPortMapEntry("COM1", pty.SlavePath);
-    QVERIFY(h.Connect(0, 0));
+    QVERIFY(h.ConnectTo(0, 0, pty.SlavePath));
     const std::string art = DenseArt(3 << 20, 11);
     PaintCounter counter;
     c.EmulVT->installEventFilter(&counter);
@@ -97,28 +94,6 @@ void TstAnsiStream::streamFromAPtyEndsAsRxviewShowsIt() {
     // Once the stream stops, its end is shown without more bytes coming.
     const QImage expected = Rxview(art);
     QTRY_COMPARE(OnScreen(*h.Main, c.EmulVT), expected);
-}
-
-void TstAnsiStream::replayOfAHistoryLongerThanASlice() {
-    AppHarness h;
-    QVERIFY(h.Start());
-    TChannelUi& c = h.Ch(0);
-    // A colour sequence begins two bytes before the end of the first 64 KiB
-    // of the history, so its parameters follow in the next part fed.
-    std::string art = DenseArt(300000, 13);
-    const std::size_t esc = art.rfind('\x1b', 65534);
-    art.insert(esc, 65534 - esc, 'z');
-    QCOMPARE(art.substr(65534, 2), std::string("\x1b["));
-    for (char b : art)
-        h.Main->AddRxByte1(static_cast<unsigned char>(b));
-    QTest::mouseClick(c.ANSIcheck, Qt::LeftButton);
-    QTRY_COMPARE(OnScreen(*h.Main, c.EmulVT), Rxview(art));
-    // Bytes after the replay carry on from where the history left the screen.
-    const std::string more = "\x1b[5;5H\x1b[1;33;44mgo on\x1b[";
-    for (char b : more)
-        h.Main->AddRxByte1(static_cast<unsigned char>(b));
-    QTRY_COMPARE(OnScreen(*h.Main, c.EmulVT), Rxview(art + more));
-    QCOMPARE(c.EmulVT->Screen().SeqBuf(), std::string_view("["));
 }
 
 QTEST_MAIN(TstAnsiStream)

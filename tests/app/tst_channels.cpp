@@ -11,7 +11,6 @@
 
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QKeyEvent>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
@@ -19,36 +18,11 @@
 
 #include <fcntl.h>
 #include <random>
-#include <sys/resource.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
 
 namespace {
-double CpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
-           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-const std::vector<std::uint32_t> kPlainBeep{0};
-
-// Keys as the window system delivers them: queued, so a handler that waited
-// for the line inside a nested event loop would run the later ones within it.
-void PostKeys(QWidget* w, const QString& text) {
-    for (QChar c : text) {
-        const int key = c.toUpper().unicode();
-        QCoreApplication::postEvent(w, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, c));
-        QCoreApplication::postEvent(w, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, c));
-    }
-}
-
-// Picks an item of a list as the user does.
-void Pick(QComboBox* list, int index) {
-    list->setCurrentIndex(index);
-    emit list->activated(index);
-}
-
 // The far end of a null-modem cable, held by the test; its RTS is the
 // channel's CTS. Reads return at once with what has arrived.
 struct FarEnd {
@@ -66,12 +40,13 @@ struct FarEnd {
 };
 } // namespace
 
+using namespace apptest;
+
 class TstChannels : public QObject {
     Q_OBJECT
 private slots:
     void connectTypeAndHoldExclusively();
     void streamArrivesWholeWhileWindowKeepsTurning();
-    void unusableDevicesFailWithoutLeaks();
     void farEndGoneDisconnectsWithoutSpinning();
     void linesAndBreakReachTheOtherChannel();
     void displayModesReplayTheHistories();
@@ -84,8 +59,7 @@ void TstChannels::connectTypeAndHoldExclusively() {
     AppHarness h;
     QVERIFY(h.Start());
     Pty pty;
-    serial::SetPortMapEntry("COM3", pty.SlavePath);
-    QVERIFY(h.Connect(0, 2));
+    QVERIFY(h.ConnectTo(0, 2, pty.SlavePath));
     TChannelUi& c = h.Ch(0);
     QCOMPARE(h.Ser->ComPort1->Port(), std::string("COM3"));
     QVERIFY(c.InputList->isEnabled() && !c.PortCombo->isEnabled());
@@ -119,8 +93,7 @@ void TstChannels::streamArrivesWholeWhileWindowKeepsTurning() {
     AppHarness h;
     QVERIFY(h.Start());
     Pty pty;
-    serial::SetPortMapEntry("COM1", pty.SlavePath);
-    QVERIFY(h.Connect(0, 0));
+    QVERIFY(h.ConnectTo(0, 0, pty.SlavePath));
     std::string data(8 << 20, '\0');
     std::mt19937 rng(7);
     for (char& b : data)
@@ -136,31 +109,11 @@ void TstChannels::streamArrivesWholeWhileWindowKeepsTurning() {
     QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
 }
 
-void TstChannels::unusableDevicesFailWithoutLeaks() {
-    AppHarness h;
-    QVERIFY(h.Start());
-    const int fds = OpenFdCount();
-    QFile(h.IniPath()).open(QIODevice::WriteOnly); // a regular file
-    for (const std::string& path : {std::string("/dev/null"), h.Dir.toStdString(),
-                                    h.IniPath().toStdString(), h.Dir.toStdString() + "/none"}) {
-        serial::SetPortMapEntry("COM5", path);
-        QVERIFY2(!h.Connect(0, 4), path.c_str());
-        try {
-            h.Ser->ComPort1->Open();
-            QFAIL("open did not fail");
-        } catch (const EComPort& e) {
-            QCOMPARE(e.Code(), 1);
-        }
-    }
-    QCOMPARE(OpenFdCount(), fds);
-}
-
 void TstChannels::farEndGoneDisconnectsWithoutSpinning() {
     AppHarness h;
     QVERIFY(h.Start());
     Pty pty;
-    serial::SetPortMapEntry("COM1", pty.SlavePath);
-    QVERIFY(h.Connect(0, 0));
+    QVERIFY(h.ConnectTo(0, 0, pty.SlavePath));
     platform::TakeBeeps();
     pty.CloseMaster();
     QTRY_VERIFY_WITH_TIMEOUT(!h.Ch(0).ComPortBtn->isChecked(), 5000);
@@ -171,8 +124,7 @@ void TstChannels::farEndGoneDisconnectsWithoutSpinning() {
     QTest::qWait(500);
     QVERIFY(CpuSeconds() - cpu0 < 0.2);
     Pty again; // connecting works again once the device is back
-    serial::SetPortMapEntry("COM1", again.SlavePath);
-    QVERIFY(h.Connect(0, 0));
+    QVERIFY(h.ConnectTo(0, 0, again.SlavePath));
 }
 
 void TstChannels::linesAndBreakReachTheOtherChannel() {
@@ -251,8 +203,7 @@ void TstChannels::typedBytesLeaveInOrderWhileThePtyHoldsOutputOrAreDroppedOnce()
     // A second hold on the device, to stop its output as flow control would.
     const int slave = ::open(pty.SlavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     QVERIFY(slave >= 0);
-    serial::SetPortMapEntry("COM1", pty.SlavePath);
-    QVERIFY(h.Connect(0, 0));
+    QVERIFY(h.ConnectTo(0, 0, pty.SlavePath));
     TChannelUi& c = h.Ch(0);
     QCOMPARE(::tcflow(slave, TCOOFF), 0);
     QTimer::singleShot(2500, h.Main.get(), [slave] { ::tcflow(slave, TCOON); });
@@ -346,12 +297,11 @@ void TstChannels::settingsThePtyKeepsAreReportedOnce() {
     AppHarness h;
     QVERIFY(h.Start());
     Pty pty;
-    serial::SetPortMapEntry("COM1", pty.SlavePath);
     TChannelUi& c = h.Ch(0);
     Pick(c.DataBitsCombo, 0); // "5 Bits"
     Pick(c.ParityCombo, 2);   // "even"
     platform::TakeBeeps();
-    QVERIFY(h.Connect(0, 0));
+    QVERIFY(h.ConnectTo(0, 0, pty.SlavePath));
     QCOMPARE(h.Main->NoticeText(0), QString("COM1 kept Data Bits: 8 Bits, Parity: none"));
     QCOMPARE(platform::TakeBeeps(), kPlainBeep);
     QVERIFY(h.Errors.empty());
@@ -360,35 +310,16 @@ void TstChannels::settingsThePtyKeepsAreReportedOnce() {
     QCOMPARE(c.ParityCombo->currentText(), QString("even"));
     QCOMPARE(h.Ser->ComPort1->DataBits(), dbFive);
 
-    // Other changes do not repeat it; a new choice the device does not take does.
-    Pick(c.BaudCombo, 12);
-    QCOMPARE(platform::TakeBeeps(), std::vector<std::uint32_t>{});
+    // A new choice the device does not take is told again (when to tell is
+    // the port's rule, tested with it); a session stores the choice, not what
+    // this device ran with.
     Pick(c.ParityCombo, 1); // "odd"
     QCOMPARE(h.Main->NoticeText(0), QString("COM1 kept Parity: none"));
     QCOMPARE(platform::TakeBeeps(), kPlainBeep);
-    Pick(c.ParityCombo, 0); // "none": taken
-    Pick(c.StopBitCombo, 0);
-    QCOMPARE(platform::TakeBeeps(), std::vector<std::uint32_t>{});
-
-    // A session stores the choice, not what this device ran with.
     Pick(c.ParityCombo, 2);
-    platform::TakeBeeps();
     h.Close();
-    QFile ini(h.IniPath());
-    QVERIFY(ini.open(QIODevice::ReadOnly));
-    const QByteArray text = ini.readAll();
+    const QByteArray text = ReadFile(h.IniPath());
     QVERIFY2(text.contains("Data1=0") && text.contains("Parity1=2"), text.constData());
-
-    // The null-modem takes every setting: nothing to report.
-    AppHarness n;
-    QVERIFY(n.Start());
-    Pick(n.Ch(0).DataBitsCombo, 0);
-    Pick(n.Ch(0).ParityCombo, 2);
-    Pick(n.Ch(0).StopBitCombo, 1);
-    platform::TakeBeeps();
-    QVERIFY(n.Connect(0, 6));
-    QCOMPARE(platform::TakeBeeps(), std::vector<std::uint32_t>{});
-    QCOMPARE(n.Main->NoticeText(0), QString());
 }
 
 QTEST_MAIN(TstChannels)

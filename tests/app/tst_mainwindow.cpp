@@ -10,11 +10,9 @@
 #include "MemoView.h"
 #include "Platform.h"
 #include "PrintDialog.h"
-#include "device/PortMap.h"
 
 #include <QAction>
 #include <QComboBox>
-#include <QDir>
 #include <QFile>
 #include <QHelpEvent>
 #include <QImageReader>
@@ -28,27 +26,7 @@
 #include <QTimer>
 #include <QToolButton>
 
-namespace {
-// The current directory set to a fresh temporary one ("test" and BMPs use it).
-struct InTempDir {
-    QTemporaryDir dir;
-    QString old = QDir::currentPath();
-    InTempDir() { QDir::setCurrent(dir.path()); }
-    ~InTempDir() { QDir::setCurrent(old); }
-    void Write(const QString& name, const QByteArray& data) {
-        QFile f(dir.filePath(name));
-        f.open(QIODevice::WriteOnly);
-        f.write(data);
-    }
-};
-
-void Choose(QComboBox* combo, int index) {
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
-}
-
-const std::vector<std::uint32_t> kPlainBeep{0};
-} // namespace
+using namespace apptest;
 
 class TstMainWindow : public QObject {
     Q_OBJECT
@@ -71,20 +49,21 @@ private slots:
 void TstMainWindow::failedConnectBeepsAndChangesNothing() {
     AppHarness h;
     QVERIFY(h.Start());
-    QCOMPARE(h.Main->windowTitle(), QString("Varnex Dual Terminal [noname]"));
-    serial::SetPortMapEntry("COM1", h.Dir.toStdString() + "/no-such-device");
     TChannelUi& c = h.Ch(0);
     const TColor ctsBefore = c.CTSLED->LedCol();
     const int fds = OpenFdCount();
-    platform::TakeBeeps();
-    QTest::mouseClick(c.ComPortBtn, Qt::LeftButton);
-    QVERIFY(!c.ComPortBtn->isChecked());
-    QCOMPARE(h.Main->StatusText(1), QString("disconnected"));
-    QCOMPARE(c.CTSLED->LedCol(), ctsBefore);
-    QVERIFY(!c.LEDcon->Checked());
-    QVERIFY(!c.InputList->isEnabled());
-    QCOMPARE(platform::TakeBeeps(), kPlainBeep);
-    QVERIFY(h.Errors.empty()); // no message box
+    QVERIFY(WriteFile(h.IniPath(), "")); // a regular file
+    // Missing, not a terminal, a directory, a plain file.
+    for (const std::string& path : {h.Dir.toStdString() + "/none", std::string("/dev/null"),
+                                    h.Dir.toStdString(), h.IniPath().toStdString()}) {
+        platform::TakeBeeps();
+        QVERIFY2(!h.ConnectTo(0, 4, path), path.c_str());
+        QCOMPARE(h.Main->StatusText(1), QString("disconnected"));
+        QCOMPARE(c.CTSLED->LedCol(), ctsBefore);
+        QVERIFY(!c.LEDcon->Checked() && !c.InputList->isEnabled());
+        QCOMPARE(platform::TakeBeeps(), kPlainBeep);
+        QVERIFY(h.Errors.empty()); // no message box
+    }
     QCOMPARE(OpenFdCount(), fds);
 
     h.Ch(1).PortCombo->setCurrentIndex(-1); // no port selected
@@ -98,10 +77,10 @@ void TstMainWindow::portListsReachThePortWithinTheirRange() {
     QVERIFY(h.Start());
     TChannelUi& c = h.Ch(0);
     TComPortN& port = *h.Ser->ComPort1;
-    Choose(c.BaudCombo, 13);
-    Choose(c.ParityCombo, 3);
-    Choose(c.DataBitsCombo, 1);
-    Choose(c.StopBitCombo, 1);
+    Pick(c.BaudCombo, 13);
+    Pick(c.ParityCombo, 3);
+    Pick(c.DataBitsCombo, 1);
+    Pick(c.StopBitCombo, 1);
     QCOMPARE(port.BaudRate(), br256000);
     QCOMPARE(port.Parity().Bits(), prMark);
     QCOMPARE(port.DataBits(), dbSix);
@@ -112,13 +91,13 @@ void TstMainWindow::portListsReachThePortWithinTheirRange() {
     // is the port's flow control, and "none" returns to what it was.
     const auto dcb = port.BuildDCB();
     for (QComboBox* combo : {c.BaudCombo, c.ParityCombo, c.DataBitsCombo, c.StopBitCombo})
-        Choose(combo, -1);
+        Pick(combo, -1);
     for (int choice : {2, 1, -1})
-        Choose(c.HskCombo, choice);
+        Pick(c.HskCombo, choice);
     QCOMPARE(port.FlowControl().FlowControl(), fcHardware); // -1 kept it
-    Choose(c.HskCombo, 2);
+    Pick(c.HskCombo, 2);
     QCOMPARE(port.FlowControl().FlowControl(), fcSoftware);
-    Choose(c.HskCombo, 0);
+    Pick(c.HskCombo, 0);
     QCOMPARE(port.FlowControl().FlowControl(), fcNone);
     const auto after = port.BuildDCB();
     QVERIFY(std::memcmp(&dcb, &after, sizeof dcb) == 0);
@@ -414,8 +393,7 @@ void TstMainWindow::closeClosesPortsBeforeSaving() {
     AppHarness h;
     QVERIFY(h.Start());
     Pty pty;
-    serial::SetPortMapEntry("COM1", pty.SlavePath);
-    QVERIFY(h.Connect(0, 0));
+    QVERIFY(h.ConnectTo(0, 0, pty.SlavePath));
     bool iniExistedAtClose = true;
     h.Ser->ComPort1->OnAfterClose = [&](TCustomComPort*) {
         iniExistedAtClose = QFile::exists(h.IniPath());

@@ -35,14 +35,6 @@
 #include <unistd.h>
 
 namespace {
-// The built program, copied into `dir` so its settings file lies there too.
-QString InstallProgram(const QString& dir) {
-    const QString exe = QDir(dir).filePath("zelmar");
-    QFile::copy(ZELMAR_BIN, exe);
-    QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return exe;
-}
-
 void StartProgram(QProcess& proc, const QString& exe, const QStringList& args) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -427,7 +419,7 @@ void TstSessions::closeBeforeTheSessionLoadedKeepsIt() {
 // full disk (the file size limit standing in for it).
 void TstSessions::failedSaveAtASignalCloseIsToldOnStandardError() {
     QTemporaryDir dir;
-    const QString exe = InstallProgram(dir.path()), ini = dir.filePath("Zelmar.ini");
+    const QString exe = CopyProgram(dir.path()), ini = dir.filePath("Zelmar.ini");
     const QByteArray text = "[noname]\r\nBaud1=4\r\n" + QByteArray(20000, ';') + "\r\n";
     for (const char* reason : {"Permission denied", "File too large"}) {
         QVERIFY(WriteFile(ini, text));
@@ -458,7 +450,7 @@ void TstSessions::failedSaveAtASignalCloseIsToldOnStandardError() {
 // sent SIGTERM at once: every save is whole, every name listed.
 void TstSessions::concurrentInstancesKeepEachOthersSessions() {
     QTemporaryDir dir;
-    const QString exe = InstallProgram(dir.path());
+    const QString exe = CopyProgram(dir.path());
     constexpr int Rounds = 60;
     for (int i = 0; i < Rounds; ++i) {
         QProcess a, b;
@@ -490,7 +482,7 @@ void TstSessions::concurrentInstancesKeepEachOthersSessions() {
 // next save removes whatever the killed ones left.
 void TstSessions::killedSavesLeaveNoTemporaries() {
     QTemporaryDir dir;
-    const QString exe = InstallProgram(dir.path()), ini = dir.filePath("Zelmar.ini");
+    const QString exe = CopyProgram(dir.path()), ini = dir.filePath("Zelmar.ini");
     const QByteArray filler = "; " + QByteArray(200000, 'x') + "\r\n";
     QVERIFY(WriteFile(ini, "[Sessions]\r\nnoname= \r\n" + filler.repeated(20)));
     const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);

@@ -9,14 +9,21 @@
 #include "device/PortMap.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <atomic>
@@ -84,8 +91,7 @@ QStringList Untimed(const std::string& file, bool& stamped) {
 
 // The window up, channel `ch` connected to `pty` as COM<ch + 1>.
 bool StartConnected(AppHarness& h, const Pty& pty, int ch) {
-    return h.Start() && serial::SetPortMapEntry("COM" + std::to_string(ch + 1), pty.SlavePath) &&
-           h.Connect(ch, ch);
+    return h.Start() && h.ConnectTo(ch, ch, pty.SlavePath);
 }
 
 QStringList ModelLines(const TMemoText& m) {
@@ -105,6 +111,7 @@ private slots:
     void sentFileArrivesWholeWhileTypedKeysAreRefused();
     void cancelAndDisconnectStopASendAtOnce();
     void pasteSendsWindowsBytesWithCrLf();
+    void fileDialogsFillTheirRequests();
 };
 
 void TstTransfer::rawCaptureOfALongStreamIsExactAndAppends() {
@@ -337,6 +344,71 @@ void TstTransfer::pasteSendsWindowsBytesWithCrLf() {
     QTRY_VERIFY_WITH_TIMEOUT((got += pty.ReadAvailable(10)).size() >= 5000, 5000);
     QCOMPARE(got, std::string(5000, 'z'));
     QVERIFY(h.Errors.empty());
+}
+
+// The real capture and send dialogs, answered as a user would.
+void TstTransfer::fileDialogsFillTheirRequests() {
+    AppHarness h;
+    QVERIFY(h.Start());
+    TTransferUi& t = *h.Main->Transfers;
+    // Runs `ask` while the dialog `name` is answered by `fill`, then `button`.
+    const auto answered = [](const char* name, QDialogButtonBox::StandardButton button,
+                             const std::function<void(QDialog&)>& fill, auto ask) {
+        QString shown;
+        QTimer::singleShot(0, [&] {
+            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!d) return;
+            shown = d->objectName() + ": " +
+                    d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->text();
+            if (shown.startsWith(name)) fill(*d);
+            d->findChild<QDialogButtonBox*>()->button(button)->click();
+        });
+        const bool accepted = ask();
+        return std::pair{accepted, shown};
+    };
+    const auto path = [](QDialog& d, const QString& text) {
+        d.findChild<QLineEdit*>()->setText(text);
+    };
+
+    TCaptureRequest cap{"old.log", {}};
+    auto [ok, shown] = answered(
+        "CaptureDlg", QDialogButtonBox::Ok,
+        [&](QDialog& d) {
+            QCOMPARE(d.findChild<QLineEdit*>()->text(), QString("old.log"));
+            path(d, h.Dir + "/new.log");
+            d.findChild<QComboBox*>()->setCurrentIndex(2);
+        },
+        [&] { return t.AskCapture(1, cap); });
+    QVERIFY(ok);
+    QCOMPARE(shown, QString("CaptureDlg: OK"));
+    QCOMPARE(cap.Path, h.Dir + "/new.log");
+    QCOMPARE(cap.Options.Format, TCaptureFormat::cfTextBoth);
+    QVERIFY(!cap.Options.Replace);
+    // No file name, or Cancel: nothing asked for.
+    std::tie(ok, shown) = answered(
+        "CaptureDlg", QDialogButtonBox::Ok, [&](QDialog& d) { path(d, "  "); },
+        [&] { return t.AskCapture(0, cap); });
+    QVERIFY(!ok);
+
+    TSendRequest send{h.Dir + "/a.bin", 0, 0};
+    std::tie(ok, shown) = answered(
+        "SendFileDlg", QDialogButtonBox::Ok,
+        [&](QDialog& d) {
+            const auto spins = d.findChildren<QSpinBox*>();
+            spins.at(0)->setValue(7);
+            spins.at(1)->setValue(20000); // above the range: its top
+        },
+        [&] { return t.AskSendFile(0, send); });
+    QVERIFY(ok);
+    QCOMPARE(shown, QString("SendFileDlg: Send"));
+    QCOMPARE(send.Path, h.Dir + "/a.bin");
+    QCOMPARE(send.CharDelayMs, 7);
+    QCOMPARE(send.LineDelayMs, 10000);
+    std::tie(ok, shown) = answered(
+        "SendFileDlg", QDialogButtonBox::Cancel, [&](QDialog& d) { path(d, "b.bin"); },
+        [&] { return t.AskSendFile(0, send); });
+    QVERIFY(!ok);
+    QCOMPARE(send.Path, h.Dir + "/a.bin");
 }
 
 QTEST_MAIN(TstTransfer)

@@ -10,24 +10,15 @@ using namespace testsupport;
 
 namespace {
 
-TEST(PortModel, NewPortHasTheDocumentedDefaults) {
+// What a fresh port gives the device: the time-outs and a control block with
+// XON/XOFF characters and limits a quarter of the input queue.
+TEST(PortModel, NewPortGivesTheDeviceItsDefaults) {
     TComPortN p;
-    EXPECT_EQ(p.Port(), "COM1");
     EXPECT_EQ(p.DeviceName(), "\\\\.\\COM1");
-    EXPECT_EQ(p.BaudRate(), br9600);
-    EXPECT_EQ(p.CustomBaudRate(), 9600);
-    EXPECT_EQ(p.Events(), 1023);
-    EXPECT_EQ(p.SyncMethod(), smThreadSync);
-    EXPECT_FALSE(p.Connected());
-    EXPECT_EQ(p.Handle(), nullptr);
     const TComTimeouts& t = p.Timeouts();
     EXPECT_EQ((std::vector<int>{t.ReadInterval(), t.ReadTotalMultiplier(), t.ReadTotalConstant(),
                                 t.WriteTotalMultiplier(), t.WriteTotalConstant()}),
               (std::vector<int>{-1, 0, 0, 100, 1000}));
-    EXPECT_EQ(p.Buffer().InputSize(), 1024);
-    EXPECT_EQ(p.Buffer().OutputSize(), 1024);
-    EXPECT_EQ(p.FlowControl().FlowControl(), fcNone);
-    // What the device is given: XON/XOFF characters, limits a quarter of the input queue.
     const serial::DCB want{.BaudRate = 9600,
                            .Flags = serial::fBinary,
                            .XonLim = 256,
@@ -192,26 +183,13 @@ TEST(PortModel, ControlBlockFlagsFollowTheSettings) {
 }
 
 TEST(EComPortTest, MessagesWithAndWithoutThePlatformError) {
-    const std::pair<int, const char*> table[] = {{1, "Unable to open com port"},
-                                                 {2, "WriteFile function failed"},
-                                                 {3, "ReadFile function failed"},
-                                                 {5, "PurgeComm function failed"},
-                                                 {8, "SetCommTimeouts failed"},
-                                                 {9, "SetupComm function failed"},
-                                                 {10, "ClearCommError function failed"},
-                                                 {12, "EscapeCommFunction function failed"},
-                                                 {14, "Cannot set property while connected"},
-                                                 {18, "Link (un)registration failed"},
-                                                 {23, "Registry error"}};
-    for (const auto& [code, text] : table) {
-        EComPort plain(code);
-        EXPECT_STREQ(plain.what(), text);
-        EXPECT_EQ(plain.Code(), code);
-        EXPECT_EQ(plain.WinCode(), -1);
-        EComPort withError(code, 2);
-        EXPECT_EQ(std::string(withError.what()), std::string(text) + " (win error code: 2)");
-        EXPECT_EQ(withError.WinCode(), 2);
-    }
+    EComPort plain(1);
+    EXPECT_STREQ(plain.what(), "Unable to open com port");
+    EXPECT_EQ(plain.Code(), 1);
+    EXPECT_EQ(plain.WinCode(), -1);
+    EComPort withError(14, 2);
+    EXPECT_STREQ(withError.what(), "Cannot set property while connected (win error code: 2)");
+    EXPECT_EQ(withError.WinCode(), 2);
     EXPECT_STREQ(EComPort(1, -5).what(), "Unable to open com port (win error code: -5)");
     for (int i = 1; i <= 23; ++i)
         EXPECT_FALSE(EComPort::Message(i).empty()) << i;

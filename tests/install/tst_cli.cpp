@@ -41,15 +41,6 @@ QStringList Tree(const QString& dir) {
     return out;
 }
 
-// A copy of the built program at `dir`/zelmar.
-QString CopyProgram(const QString& dir) {
-    QDir().mkpath(dir);
-    const QString exe = dir + "/zelmar";
-    if (!QFile::copy(ZELMAR_BIN, exe)) return {};
-    QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return exe;
-}
-
 // An environment without any display, so a window would fail to open.
 QProcessEnvironment Headless(const QString& home) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
