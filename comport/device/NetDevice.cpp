@@ -33,6 +33,26 @@ constexpr std::uint8_t kLineMask = LINE_BREAK | LINE_FRAMING | LINE_PARITY | LIN
 
 thread_local std::string tlsReason;
 
+// The connection made ahead for this thread's next open of the same name.
+thread_local TPreparedNetDevice::TSlot* tlsOffer = nullptr;
+
+const char* CommandName(std::uint8_t cmd) {
+    switch (cmd) {
+    case SET_BAUDRATE:
+        return "set baud rate";
+    case SET_DATASIZE:
+        return "set data size";
+    case SET_PARITY:
+        return "set parity";
+    case SET_STOPSIZE:
+        return "set stop size";
+    case SET_CONTROL:
+        return "set control";
+    default:
+        return "?";
+    }
+}
+
 bool Fail(int error) {
     SetLastError(error);
     return false;
@@ -103,31 +123,37 @@ public:
                                         : (d.Flags & fInX) ? CONTROL_INFLOW_XONXOFF
                                                            : CONTROL_INFLOW_NONE;
             Bytes b;
+            int controls = 0;
+            auto control = [&](std::uint8_t value) {
+                AppendCommand(b, SET_CONTROL, value);
+                ++controls;
+            };
             AppendSetBaudrate(b, d.BaudRate);
             AppendCommand(b, SET_DATASIZE, d.ByteSize);
             AppendCommand(b, SET_PARITY, kParity[d.Parity]);
             AppendCommand(b, SET_STOPSIZE, kStop[d.StopBits]);
-            AppendCommand(b, SET_CONTROL, outFlow);
-            AppendCommand(b, SET_CONTROL, inFlow);
+            control(outFlow);
+            control(inFlow);
             // Enabled lines go up; a line under control before goes down when disabled.
             const std::uint32_t rts = d.Flags & fRtsControlMask,
                                 oldRts = FDcb.Flags & fRtsControlMask;
             const std::uint32_t dtr = d.Flags & fDtrControlMask,
                                 oldDtr = FDcb.Flags & fDtrControlMask;
-            if (dtr == fDtrControlEnable) AppendCommand(b, SET_CONTROL, CONTROL_DTR_ON);
-            if (dtr == 0 && oldDtr != 0) AppendCommand(b, SET_CONTROL, CONTROL_DTR_OFF);
-            if (rts == fRtsControlEnable || rtsHandshake)
-                AppendCommand(b, SET_CONTROL, CONTROL_RTS_ON);
-            if (rts == 0 && oldRts != 0) AppendCommand(b, SET_CONTROL, CONTROL_RTS_OFF);
-            const auto seen = FAcks;
+            if (dtr == fDtrControlEnable) control(CONTROL_DTR_ON);
+            if (dtr == 0 && oldDtr != 0) control(CONTROL_DTR_OFF);
+            if (rts == fRtsControlEnable || rtsHandshake) control(CONTROL_RTS_ON);
+            if (rts == 0 && oldRts != 0) control(CONTROL_RTS_OFF);
             Send(b);
-            // The line settings are acknowledged by every server; the rate as
-            // the server could make it.
+            ++FRatesAsked;
+            // Every server acknowledges the line settings, the rate as it
+            // could make it; the answers are checked as they come, so the
+            // caller (the window) never waits for the network.
             for (std::uint8_t cmd : {SET_BAUDRATE, SET_DATASIZE, SET_PARITY, SET_STOPSIZE})
-                if (!AwaitAck(lock, cmd, seen[cmd])) break;
+                ExpectAck(cmd);
+            for (int i = 0; i < controls; ++i)
+                ExpectAck(SET_CONTROL);
         }
         FDcb = d;
-        if (FTelnet && FAckedRate != 0) FDcb.BaudRate = FAckedRate;
         return FGone ? Fail(FGoneError) : true;
     }
 
@@ -180,12 +206,13 @@ public:
                 SetLastError(FGoneError);
                 return TWaitResult::Failed;
             }
+            CheckAcks();
             short events = QueueFull() ? 0 : POLLIN;
             if (OutPending()) events |= POLLOUT;
             pollfd fds[2] = {{FFd, events, 0}, {FWakeFd, POLLIN, 0}};
             FWaiting = true;
             lock.unlock();
-            const int r = ::poll(fds, 2, -1);
+            const int r = ::poll(fds, 2, AckWaitMs());
             const int pollError = errno;
             lock.lock();
             FWaiting = false;
@@ -360,9 +387,8 @@ public:
         if (!FTelnet) return true;
         Bytes b;
         AppendCommand(b, SET_CONTROL, value);
-        const auto seen = FAcks;
         Send(b);
-        AwaitAck(lock, SET_CONTROL, seen[SET_CONTROL]);
+        ExpectAck(SET_CONTROL);
         return FGone ? Fail(FGoneError) : true;
     }
 
@@ -374,6 +400,11 @@ public:
         if (FModem & MODEM_RI) status |= MS_RING_ON;
         if (FModem & MODEM_CD) status |= MS_RLSD_ON;
         return FGone ? Fail(FGoneError) : true;
+    }
+
+    void SetNotice(std::function<void(const std::string&)> notice) {
+        std::lock_guard lock(FMutex);
+        FNotice = std::move(notice);
     }
 
 private:
@@ -416,22 +447,50 @@ private:
         Pull();
     }
 
-    // Waits for the acknowledgement of a line command; a server that gives
-    // none is reported once and not waited for again on this command.
-    bool AwaitAck(std::unique_lock<std::mutex>& lock, std::uint8_t cmd, unsigned seen) {
-        if (FSilent[cmd]) return true;
-        const auto deadline = Clock::now() + kAckTimeout;
-        while (FAcks[cmd] == seen && !FGone) {
-            if (Clock::now() >= deadline) {
-                FSilent[cmd] = true;
-                platform::OutputDebugString(
-                    "remote port " + Where() + ": no acknowledgement of line command " +
-                    std::to_string(cmd) + " within 1 s; carrying on without waiting for it\n");
-                return false;
-            }
-            WaitInput(lock, deadline);
+    // A line command of this kind went out: an answer is due within
+    // kAckTimeout of it or of the last answer of its kind (answers come in
+    // order). A kind the server leaves unanswered is reported once and then
+    // no longer expected.
+    void ExpectAck(std::uint8_t cmd) {
+        if (FSilent[cmd]) return;
+        if (FPending[cmd]++ == 0) {
+            FDue[cmd] = Clock::now() + kAckTimeout;
+            Wake(); // the event wait learns of the new time
         }
-        return !FGone;
+    }
+
+    // An answer of the kind came (an unasked one counts for nothing).
+    void Acknowledged(std::uint8_t cmd) {
+        if (FPending[cmd] == 0) return;
+        FDue[cmd] = --FPending[cmd] ? Clock::now() + kAckTimeout : Clock::time_point{};
+    }
+
+    // Reports the answers now overdue (FMutex held).
+    void CheckAcks() {
+        const auto now = Clock::now();
+        for (std::uint8_t cmd = 0; cmd < FDue.size(); ++cmd) {
+            if (FPending[cmd] == 0 || now < FDue[cmd] || FGone) continue;
+            FPending[cmd] = 0;
+            FDue[cmd] = {};
+            FSilent[cmd] = true;
+            const std::string what = "no acknowledgement of line command " + std::to_string(cmd) +
+                                     " (" + CommandName(cmd) +
+                                     ") within 1 s; carrying on without waiting for it";
+            platform::OutputDebugString("remote port " + Where() + ": " + what + "\n");
+            if (FNotice) FNotice(what);
+        }
+    }
+
+    // How long the event wait may sleep before an acknowledgement falls due.
+    int AckWaitMs() const {
+        Clock::time_point first{};
+        for (std::size_t cmd = 0; cmd < FDue.size(); ++cmd)
+            if (FPending[cmd] && !FGone && (first == Clock::time_point{} || FDue[cmd] < first))
+                first = FDue[cmd];
+        if (first == Clock::time_point{}) return -1;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(first - Clock::now()).count();
+        return static_cast<int>(std::clamp<long long>(left + 1, 0, kAckTimeout.count()));
     }
 
     // Appends whole units to the output buffer and sends what the socket takes.
@@ -521,6 +580,7 @@ private:
         const std::size_t full = std::size_t(FCapacity) * 8 / 10;
         if (before < full && Queued() >= full) events |= EV_RX80FULL;
         AddEvents(events);
+        CheckAcks();
     }
 
     void Emit(std::uint8_t c, std::uint32_t& events) {
@@ -532,7 +592,11 @@ private:
 
     void Reply(const TReply& r, std::uint32_t& events) {
         ++FAcks[r.command];
-        if (r.command == SET_BAUDRATE) FAckedRate = r.value;
+        Acknowledged(r.command);
+        // The rate the server made of the last one asked (an answer to an
+        // earlier request says nothing about the current rate).
+        if (r.command == SET_BAUDRATE && FAcks[SET_BAUDRATE] >= FRatesAsked && r.value != 0)
+            FDcb.BaudRate = r.value;
         if (r.command == NOTIFY_LINESTATE) {
             const auto v = static_cast<std::uint8_t>(r.value);
             if (v & LINE_BREAK) {
@@ -576,9 +640,12 @@ private:
     std::uint32_t FHistory = 0;
     std::uint32_t FErrors = 0;
     std::uint8_t FModem = 0;
-    std::uint32_t FAckedRate = 0;
+    unsigned FRatesAsked = 0;
     std::array<unsigned, 13> FAcks{};
+    std::array<unsigned, 13> FPending{};      // commands sent and not yet answered
+    std::array<Clock::time_point, 13> FDue{}; // its answer's deadline; zero when none is due
     std::array<bool, 13> FSilent{};
+    std::function<void(const std::string&)> FNotice;
     bool FWaiting = false;
     bool FGone = false;
     int FGoneError = 0;
@@ -592,9 +659,36 @@ std::string LastConnectReason() {
     return tlsReason;
 }
 
+struct TPreparedNetDevice::TSlot {
+    std::string name;
+    std::unique_ptr<ISerialDevice> device;
+};
+
+TPreparedNetDevice::TPreparedNetDevice(std::string name, std::unique_ptr<ISerialDevice> device)
+    : FOuter(tlsOffer), FSlot(new TSlot{std::move(name), std::move(device)}) {
+    tlsOffer = FSlot;
+}
+
+TPreparedNetDevice::~TPreparedNetDevice() {
+    tlsOffer = FOuter;
+    delete FSlot; // closes a connection nobody took
+}
+
+bool TPreparedNetDevice::Taken() const {
+    return !FSlot->device;
+}
+
+bool SetNetDeviceNotice(ISerialDevice* device, std::function<void(const std::string&)> notice) {
+    auto* net = dynamic_cast<TNetDevice*>(device);
+    if (!net) return false;
+    net->SetNotice(std::move(notice));
+    return true;
+}
+
 std::unique_ptr<ISerialDevice> OpenNetDevice(const std::string& name,
                                              std::chrono::milliseconds timeout) {
     tlsReason.clear();
+    if (tlsOffer && tlsOffer->device && tlsOffer->name == name) return std::move(tlsOffer->device);
     TRemoteTarget target;
     if (!ParseRemoteTarget(name, target)) {
         tlsReason =
