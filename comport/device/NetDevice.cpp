@@ -39,15 +39,15 @@ thread_local TPreparedNetDevice::TSlot* tlsOffer = nullptr;
 const char* CommandName(std::uint8_t cmd) {
     switch (cmd) {
     case SET_BAUDRATE:
-        return "set baud rate";
+        return "\"set baud rate\"";
     case SET_DATASIZE:
-        return "set data size";
+        return "\"set data size\"";
     case SET_PARITY:
-        return "set parity";
+        return "\"set parity\"";
     case SET_STOPSIZE:
-        return "set stop size";
+        return "\"set stop size\"";
     case SET_CONTROL:
-        return "set control";
+        return "\"set control\" (DTR, RTS, break, flow control)";
     default:
         return "?";
     }
@@ -473,9 +473,8 @@ private:
             FPending[cmd] = 0;
             FDue[cmd] = {};
             FSilent[cmd] = true;
-            const std::string what = "no acknowledgement of line command " + std::to_string(cmd) +
-                                     " (" + CommandName(cmd) +
-                                     ") within 1 s; carrying on without waiting for it";
+            const std::string what = std::string("line command ") + CommandName(cmd) +
+                                     " not acknowledged within 1 s; carrying on";
             platform::OutputDebugString("remote port " + Where() + ": " + what + "\n");
             if (FNotice) FNotice(what);
         }
