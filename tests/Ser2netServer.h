@@ -16,6 +16,7 @@
 #include <pty.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -125,6 +126,8 @@ public:
                            << "  connector: serialdev," << ptyName << ",9600n81,local\n";
         pid = ::fork();
         if (pid == 0) {
+            // Goes with the test, also when a sanitizer ends it early.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             ::execl("/usr/sbin/ser2net", "ser2net", "-n", "-c", cfg.c_str(), "-P",
                     (dir + "/pid").c_str(), static_cast<char*>(nullptr));
             ::_exit(127);

@@ -210,9 +210,10 @@ public:
             short events = QueueFull() ? 0 : POLLIN;
             if (OutPending()) events |= POLLOUT;
             pollfd fds[2] = {{FFd, events, 0}, {FWakeFd, POLLIN, 0}};
+            const int waitMs = AckWaitMs();
             FWaiting = true;
             lock.unlock();
-            const int r = ::poll(fds, 2, AckWaitMs());
+            const int r = ::poll(fds, 2, waitMs);
             const int pollError = errno;
             lock.lock();
             FWaiting = false;
