@@ -130,8 +130,8 @@ TEST(RemotePort, Ser2netCarriesEveryByteBothWaysAndTheLineSettings) {
     p.port.SetStopBits(sbTwoStopBits);
     p.port.SetDataBits(dbSeven);
     // A pseudo-terminal keeps 8 bits and no parity; rate and stop bits show.
-    EXPECT_TRUE(WaitFor([&] { return server.Line().c_ospeed == 19200u; }, 5s));
-    EXPECT_TRUE(server.Line().c_cflag & CSTOPB);
+    EXPECT_TRUE(WaitFor(
+        [&] { return server.Line().c_ospeed == 19200u && (server.Line().c_cflag & CSTOPB); }, 5s));
     p.port.SetStopBits(sbOneStopBit);
     EXPECT_TRUE(WaitFor([&] { return !(server.Line().c_cflag & CSTOPB); }, 5s));
     p.port.SetBaudRate(brCustom);
