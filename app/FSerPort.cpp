@@ -189,8 +189,8 @@ void TSerForm::StartConnect(int ch, bool reconnect) {
         }).detach();
     } catch (const std::system_error& e) {
         Jobs[ch].reset();
-        Failure[ch] = QString::fromStdString(job->Target) +
-                      ": cannot start connecting: " + QString::fromUtf8(e.what());
+        Retry[ch] = "cannot start connecting: " + QString::fromUtf8(e.what());
+        Failure[ch] = QString::fromStdString(job->Target) + ": " + Retry[ch];
         if (reconnect) RetryLater(ch);
     }
 }
@@ -220,16 +220,20 @@ void TSerForm::ConnectDone(const std::shared_ptr<TConnectJob>& job) {
         where + (job->Target != portName ? " (" + QString::fromStdString(portName) + ")" : "") +
         ": ";
     Failure[ch].clear();
+    Retry[ch].clear();
     if (!job->Device) {
-        Failure[ch] = prefix + QString::fromStdString(
-                                   !job->Reason.empty() ? job->Reason : std::strerror(job->Error));
+        Retry[ch] =
+            QString::fromStdString(!job->Reason.empty() ? job->Reason : std::strerror(job->Error));
+        Failure[ch] = prefix + Retry[ch];
     } else {
         try {
             OpenNow(ch, std::move(job->Device));
         } catch (const EComPort& e) {
             Failure[ch] = FailureText(ch, e);
+            Retry[ch] = QString::fromUtf8(e.what());
         } catch (const std::exception& e) {
-            Failure[ch] = prefix + QString::fromUtf8(e.what());
+            Retry[ch] = QString::fromUtf8(e.what());
+            Failure[ch] = prefix + Retry[ch];
         }
     }
     const bool opened = Port(ch)->Connected();
@@ -457,7 +461,7 @@ bool TSerForm::StartWaiting(int ch) {
         ++WaitGeneration[ch];
         RemoteWait[ch] = true;
         RetryS[ch] = 0;
-        Failure[ch].clear();
+        Retry[ch].clear();
         RetryLater(ch);
         return true;
     }

@@ -105,7 +105,7 @@ public:
     // Seconds before the next try of a remote port being waited for.
     int RetryDelay(int ch) const { return RetryS[ch]; }
     // Why the last try of a remote port being waited for failed.
-    const QString& RetryFailure(int ch) const { return Failure[ch]; }
+    const QString& RetryFailure(int ch) const { return Retry[ch]; }
     void SetRTS(int ch, bool on);
     void SetDTR(int ch, bool on);
     void SetBreak(int ch, bool on);
@@ -152,6 +152,7 @@ private:
     std::array<std::string, 2> SendError; // a failed write, named when the channel disconnects
     std::array<std::size_t, 2> Unsent{};
     std::array<QString, 2> Failure; // why the last open failed
+    std::array<QString, 2> Retry;   // the same for a remote try, without the names
     std::array<serial::TPathWatch, 2> Watches;
     std::array<QSocketNotifier*, 2> Notifiers{};
     std::array<unsigned, 2> WaitGeneration{}; // a late retry of an ended wait is dropped

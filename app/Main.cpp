@@ -687,7 +687,7 @@ void TTermMain::WaitForDevice(int ch) {
 
 void TTermMain::ChannelRetryFailed(int ch) {
     const QString path = QString::fromStdString(SerForm->DevicePath(ch));
-    ChannelNotice(ch, QString("waiting for %1 (%2; next try in %3 s)")
+    ChannelNotice(ch, QString("waiting for %1: %2; next try in %3 s")
                           .arg(path, SerForm->RetryFailure(ch))
                           .arg(SerForm->RetryDelay(ch)));
 }
