@@ -62,6 +62,7 @@ struct TSerForm::TConnectJob {
     int Ch = 0;
     bool Reconnect = false;
     std::string Target;
+    serial::DCB Settings; // the line settings to apply while connecting
     std::unique_ptr<serial::ISerialDevice> Device;
     int Error = 0;
     std::string Reason;
@@ -171,12 +172,19 @@ void TSerForm::StartConnect(int ch, bool reconnect) {
     job->Ch = ch;
     job->Reconnect = reconnect;
     job->Target = DevicePath(ch);
+    job->Settings = Port(ch)->BuildDCB();
     Jobs[ch] = job;
     try {
         std::thread([job] {
             auto device = serial::OpenNetDevice(job->Target);
             const int error = serial::GetLastError();
             const std::string reason = serial::LastConnectReason();
+            // The first settings and the server's answers to them, here
+            // rather than on the window thread; the open applies them again
+            // (a change made meanwhile included) without waiting.
+            if (device && device->SetCommState(job->Settings))
+                serial::AwaitNetDeviceAnswers(device.get(),
+                                              serial::kAckTimeout + std::chrono::milliseconds(100));
             const std::lock_guard lock(job->Mutex);
             if (!job->Owner) return; // given up: the connection closes here
             job->Device = std::move(device);

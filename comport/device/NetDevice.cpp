@@ -111,6 +111,10 @@ public:
         if (!PlausibleDCB(d)) return Fail(EINVAL);
         std::unique_lock lock(FMutex);
         if (FGone) return Fail(FGoneError);
+        // The rate the server answered stays what the device reports while
+        // the same rate is asked again (as at the open after the worker's).
+        const bool sameRate = FTelnet && FAnsweredRate != 0 && d.BaudRate == FAskedRate &&
+                              FAcks[SET_BAUDRATE] >= FRatesAsked;
         if (FTelnet) {
             static constexpr std::uint8_t kParity[] = {PARITY_NONE, PARITY_ODD, PARITY_EVEN,
                                                        PARITY_MARK, PARITY_SPACE};
@@ -145,6 +149,7 @@ public:
             if (rts == 0 && oldRts != 0) control(CONTROL_RTS_OFF);
             Send(b);
             ++FRatesAsked;
+            FAskedRate = d.BaudRate;
             // Every server acknowledges the line settings, the rate as it
             // could make it; the answers are checked as they come, so the
             // caller (the window) never waits for the network.
@@ -154,6 +159,7 @@ public:
                 ExpectAck(SET_CONTROL);
         }
         FDcb = d;
+        if (sameRate) FDcb.BaudRate = FAnsweredRate;
         return FGone ? Fail(FGoneError) : true;
     }
 
@@ -406,6 +412,21 @@ public:
     void SetNotice(std::function<void(const std::string&)> notice) {
         std::lock_guard lock(FMutex);
         FNotice = std::move(notice);
+        if (FNotice)
+            for (const std::string& what : FUntold)
+                FNotice(what);
+        FUntold.clear();
+    }
+
+    // Waits until every line command sent has its answer or is given up.
+    void AwaitAnswers(std::chrono::milliseconds limit) {
+        std::unique_lock lock(FMutex);
+        const auto deadline = Clock::now() + limit;
+        auto pending = [this] {
+            return std::any_of(FPending.begin(), FPending.end(), [](unsigned n) { return n > 0; });
+        };
+        while (pending() && !FGone && Clock::now() < deadline)
+            WaitInput(lock, deadline);
     }
 
 private:
@@ -477,7 +498,10 @@ private:
             const std::string what = std::string("line command ") + CommandName(cmd) +
                                      " not acknowledged within 1 s; carrying on";
             platform::OutputDebugString("remote port " + Where() + ": " + what + "\n");
-            if (FNotice) FNotice(what);
+            if (FNotice)
+                FNotice(what);
+            else
+                FUntold.push_back(what); // told once someone listens
         }
     }
 
@@ -595,8 +619,10 @@ private:
         Acknowledged(r.command);
         // The rate the server made of the last one asked (an answer to an
         // earlier request says nothing about the current rate).
-        if (r.command == SET_BAUDRATE && FAcks[SET_BAUDRATE] >= FRatesAsked && r.value != 0)
+        if (r.command == SET_BAUDRATE && FAcks[SET_BAUDRATE] >= FRatesAsked && r.value != 0) {
+            FAnsweredRate = r.value;
             FDcb.BaudRate = r.value;
+        }
         if (r.command == NOTIFY_LINESTATE) {
             const auto v = static_cast<std::uint8_t>(r.value);
             if (v & LINE_BREAK) {
@@ -641,11 +667,14 @@ private:
     std::uint32_t FErrors = 0;
     std::uint8_t FModem = 0;
     unsigned FRatesAsked = 0;
+    std::uint32_t FAskedRate = 0;    // the rate last asked
+    std::uint32_t FAnsweredRate = 0; // the server's answer to it, 0 before one
     std::array<unsigned, 13> FAcks{};
     std::array<unsigned, 13> FPending{};      // commands sent and not yet answered
     std::array<Clock::time_point, 13> FDue{}; // its answer's deadline; zero when none is due
     std::array<bool, 13> FSilent{};
     std::function<void(const std::string&)> FNotice;
+    std::vector<std::string> FUntold; // notices from before FNotice was set
     bool FWaiting = false;
     bool FGone = false;
     int FGoneError = 0;
@@ -676,6 +705,10 @@ TPreparedNetDevice::~TPreparedNetDevice() {
 
 bool TPreparedNetDevice::Taken() const {
     return !FSlot->device;
+}
+
+void AwaitNetDeviceAnswers(ISerialDevice* device, std::chrono::milliseconds limit) {
+    if (auto* net = dynamic_cast<TNetDevice*>(device)) net->AwaitAnswers(limit);
 }
 
 bool SetNetDeviceNotice(ISerialDevice* device, std::function<void(const std::string&)> notice) {

@@ -27,9 +27,15 @@ constexpr std::chrono::milliseconds kAckTimeout{1000};
 
 // Where a remote port's reports for the user go (a command the server never
 // acknowledged), called on whichever thread notices, the device's lock held:
-// the handler must only hand the text on. False for a device that is not a
-// remote port.
+// the handler must only hand the text on; reports from before it was set are
+// handed to it at once. False for a device that is not a remote port.
 bool SetNetDeviceNotice(ISerialDevice* device, std::function<void(const std::string&)> notice);
+
+// Waits on the calling thread (at most `limit`) until the server has answered
+// every line command sent or the wait for it ran out; for the worker that
+// connects and applies the first settings, so the open on the window thread
+// finds the rate the server made. Nothing for other devices.
+void AwaitNetDeviceAnswers(ISerialDevice* device, std::chrono::milliseconds limit);
 
 // A connection made ahead of time (on a worker thread, so connecting never
 // holds up the caller): while this object lives, the next OpenNetDevice of the

@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <atomic>
 #include <fcntl.h>
 #include <poll.h>
 #include <random>
@@ -131,6 +132,7 @@ private slots:
     void failedConnectsGiveTheirReasonWhileTheWindowGoesOn();
     void aConnectGivenUpLeavesNothingBehind();
     void aStoppedServerDisconnectsOnceOrIsWaitedFor();
+    void aRateTheServerCannotMakeIsNamedAtTheConnect();
     void remoteEntriesAreDescribedByNameAlone();
 };
 
@@ -144,11 +146,14 @@ void TstRemote::dataBothWaysAndTheRateThroughTheWindow() {
     TChannelUi& c = h.Ch(0);
     StallMeter stall;
     platform::TakeBeeps();
+    QElapsedTimer connecting;
+    connecting.start();
     QVERIFY(h.Connect(0, 2));
     QCOMPARE(h.Main->StatusText(1), QString("connecting"));
     QCOMPARE(h.Main->NoticeText(0), "connecting to " + QString::fromStdString(server.Url()));
     QVERIFY(c.LEDcon->LedBlink());
     QTRY_COMPARE_WITH_TIMEOUT(h.Main->StatusText(1), QString("connected"), 5000);
+    qInfo("connected to ser2net in %lld ms", connecting.elapsed());
     QVERIFY(!c.LEDcon->LedBlink());
     QVERIFY(c.InputList->isEnabled());
     QCOMPARE(h.Main->NoticeText(0), QString());
@@ -314,6 +319,59 @@ void TstRemote::aStoppedServerDisconnectsOnceOrIsWaitedFor() {
     QCOMPARE(Arrived(server.master, 2), std::string("ok"));
     QVERIFY2(stall.Worst() < 200, qPrintable(QString("window stalled %1 ms").arg(stall.Worst())));
     QVERIFY(h.Errors.empty());
+}
+
+// A scripted server that makes every rate 115200 and answers the other line
+// commands as asked: the channel says at once which rate the line runs at.
+void TstRemote::aRateTheServerCannotMakeIsNamedAtTheConnect() {
+    const int ls = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const std::uint16_t port = ser2nettest::FreePort(false);
+    sockaddr_storage a;
+    socklen_t len;
+    ser2nettest::LoopbackAddress(false, port, a, len);
+    QCOMPARE(::bind(ls, reinterpret_cast<sockaddr*>(&a), len), 0);
+    QCOMPARE(::listen(ls, 1), 0);
+    std::atomic<bool> run{true};
+    std::thread server([&] {
+        pollfd p{ls, POLLIN, 0};
+        if (::poll(&p, 1, 5000) != 1) return;
+        const int s = ::accept4(ls, nullptr, nullptr, SOCK_CLOEXEC);
+        const unsigned char offer[] = {0xFF, 0xFD, 44}; // DO com-port control
+        [[maybe_unused]] auto n = ::write(s, offer, sizeof offer);
+        std::string in;
+        std::size_t scanned = 0;
+        while (run) {
+            in += ReadFor(s, 1, 20);
+            // Each command "IAC SB 44 cmd value... IAC SE" gets its answer.
+            for (std::size_t at; (at = in.find("\xFF\xFA\x2C", scanned)) != std::string::npos;) {
+                const std::size_t end = in.find("\xFF\xF0", at);
+                if (end == std::string::npos) break;
+                const unsigned char cmd = static_cast<unsigned char>(in[at + 3]);
+                std::string answer = in.substr(at, end + 2 - at);
+                answer[3] = static_cast<char>(cmd + 100);
+                if (cmd == 1) answer = std::string("\xFF\xFA\x2C\x65\x00\x01\xC2\x00\xFF\xF0", 10);
+                if (cmd >= 1 && cmd <= 5) n = ::write(s, answer.data(), answer.size());
+                scanned = end + 2;
+            }
+        }
+        ::close(s);
+    });
+    {
+        AppHarness h;
+        QVERIFY(h.Start());
+        serial::SetPortMapEntry("COM3", "rfc2217://127.0.0.1:" + std::to_string(port));
+        platform::TakeBeeps();
+        QVERIFY(h.Connect(0, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(h.Main->StatusText(1), QString("connected"), 5000);
+        QVERIFY2(h.Main->NoticeText(0).contains("kept Baudrate: 115200"),
+                 qPrintable(h.Main->NoticeText(0)));
+        QCOMPARE(platform::TakeBeeps(), kPlainBeep);
+        QCOMPARE(h.Ch(0).BaudCombo->currentText(), QString("9600Bd")); // the user's choice stays
+        h.Close();
+    }
+    run = false;
+    server.join();
+    ::close(ls);
 }
 
 void TstRemote::remoteEntriesAreDescribedByNameAlone() {
