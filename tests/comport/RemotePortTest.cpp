@@ -363,6 +363,63 @@ TEST(RemotePort, TheRateIsTheServersAnswerToTheLastRequest) {
     server.join();
 }
 
+// Connected and given its first settings on another thread, as the window
+// does: the open then reports the rate the server made at once, and a silence
+// noticed before anyone listened is told to the first listener.
+TEST(RemotePort, SettingsAnsweredWhileConnectingShowAtTheOpen) {
+    Listener l;
+    std::atomic<bool> run{true};
+    std::thread server([&] {
+        const int s = l.Accept();
+        WriteAll(s, std::string{char(IAC), char(DO), char(OPT_COM_PORT)});
+        std::string in;
+        std::size_t scanned = 0;
+        while (run) {
+            in += ReadFor(s, 1, 20);
+            for (std::size_t at; (at = in.find("\xFF\xFA\x2C", scanned)) != std::string::npos;) {
+                const std::size_t end = in.find("\xFF\xF0", at);
+                if (end == std::string::npos) break;
+                const auto cmd = static_cast<std::uint8_t>(in[at + 3]);
+                std::string answer = in.substr(at, end + 2 - at);
+                answer[3] = static_cast<char>(cmd + 100);
+                if (cmd == serial::rfc2217::SET_BAUDRATE) // 230400, whatever was asked
+                    answer = std::string("\xFF\xFA\x2C\x65\x00\x03\x84\x00\xFF\xF0", 10);
+                // Answers all but the line controls.
+                if (cmd >= 1 && cmd <= 4) WriteAll(s, answer);
+                scanned = end + 2;
+            }
+        }
+        ::close(s);
+    });
+    RemotePort p("rfc2217://127.0.0.1:" + std::to_string(l.port));
+    p.port.SetBaudRate(br256000);
+    std::vector<std::uint32_t> kept;
+    p.port.OnSettingsKept = [&](TCustomComPort*, TLineSettings which, const serial::DCB& d) {
+        if (which & SetOf(lnBaudRate)) kept.push_back(d.BaudRate);
+    };
+    const std::string url = "rfc2217://127.0.0.1:" + std::to_string(l.port);
+    std::unique_ptr<serial::ISerialDevice> ahead;
+    const serial::DCB first = p.port.BuildDCB();
+    std::thread([&] {
+        ahead = serial::OpenNetDevice(url);
+        if (ahead && ahead->SetCommState(first)) serial::AwaitNetDeviceAnswers(ahead.get(), 1500ms);
+    }).join();
+    ASSERT_TRUE(ahead);
+    {
+        const serial::TPreparedNetDevice offer(url, std::move(ahead));
+        p.port.Open();
+    }
+    EXPECT_EQ(kept, std::vector<std::uint32_t>{230400});
+    std::vector<std::string> notices;
+    serial::SetNetDeviceNotice(p.port.Handle(),
+                               [&](const std::string& text) { notices.push_back(text); });
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("set control"), std::string::npos) << notices[0];
+    p.port.Close();
+    run = false;
+    server.join();
+}
+
 bool HaveIpv6Loopback() {
     const int s = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (s < 0) return false;
