@@ -4,6 +4,8 @@
 #include "Main.h"
 #include "Platform.h"
 
+#include "device/NetConnect.h"
+#include "device/NetDevice.h"
 #include "device/OpenFailure.h"
 #include "device/PortMap.h"
 
@@ -14,7 +16,10 @@
 #include <QToolButton>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <system_error>
+#include <thread>
 
 namespace {
 // Runs a port operation whose failure the serial module ignores.
@@ -48,9 +53,26 @@ TSerForm::TSerForm(TTermMain* termMain, QObject* parent) : QObject(parent), Term
         AttachPort(ch, new TComPortN());
 }
 
+// Shared by the window thread and the worker that connects: the worker hands
+// its result over only while Owner is set; a connect given up is closed by the
+// worker (or by whoever drops the last reference).
+struct TSerForm::TConnectJob {
+    std::mutex Mutex;
+    TSerForm* Owner = nullptr; // null once nobody waits for the result
+    int Ch = 0;
+    bool Reconnect = false;
+    std::string Target;
+    serial::DCB Settings; // the line settings to apply while connecting
+    std::unique_ptr<serial::ISerialDevice> Device;
+    int Error = 0;
+    std::string Reason;
+};
+
 TSerForm::~TSerForm() {
     // Writers end before their ports close; ports close (and stop their
     // threads) before the window they report to goes.
+    for (int ch = 0; ch < 2; ++ch)
+        CancelConnect(ch);
     for (auto& q : Senders)
         q.Stop();
     for (auto& p : Ports)
@@ -88,21 +110,153 @@ void TSerForm::AttachPort(int ch, TComPortN* port) {
     port->Loaded();
 }
 
-bool TSerForm::OpenPort(int ch) {
+TOpenStart TSerForm::OpenPort(int ch) {
     TComPortN* port = Port(ch);
     Failure[ch].clear();
+    if (port->Connected() || Connecting(ch) || Waiting(ch)) ClosePort(ch);
+    if (serial::IsRemoteName(DevicePath(ch))) {
+        StartConnect(ch, false);
+        if (Connecting(ch)) return TOpenStart::Connecting;
+        return TOpenStart::Failed;
+    }
     try {
-        if (port->Connected()) ClosePort(ch);
-        port->SetPort(ch == 0 ? PortName1 : PortName2);
-        port->Open();
-        if (port->Connected()) StartSending(ch);
-        return port->Connected();
+        OpenNow(ch, nullptr);
+        return port->Connected() ? TOpenStart::Opened : TOpenStart::Failed;
     } catch (const EComPort& e) {
         Failure[ch] = FailureText(ch, e);
-        return false;
     } catch (const std::exception& e) {
         Failure[ch] = QString::fromStdString(DevicePath(ch)) + ": " + QString::fromUtf8(e.what());
-        return false;
+    }
+    return TOpenStart::Failed;
+}
+
+// The one way a port opens, on the window thread: on the device connected
+// ahead for a remote port, else on the local device opened here (fast).
+void TSerForm::OpenNow(int ch, std::unique_ptr<serial::ISerialDevice> prepared) {
+    TComPortN* port = Port(ch);
+    port->SetPort(ch == 0 ? PortName1 : PortName2);
+    if (prepared) {
+        const serial::TPreparedNetDevice offer(DevicePath(ch), std::move(prepared));
+        port->Open();
+    } else {
+        port->Open();
+    }
+    if (!port->Connected()) return;
+    const unsigned generation = ++Opens[ch];
+    NoticeShown[ch] = false;
+    serial::SetNetDeviceNotice(port->Handle(), [this, ch, generation](const std::string& text) {
+        const QString shown = QString::fromStdString(text);
+        QMetaObject::invokeMethod(
+            this,
+            [this, ch, generation, shown] {
+                platform::Guarded([&] { DeviceNotice(ch, generation, shown); });
+            },
+            Qt::QueuedConnection);
+    });
+    StartSending(ch);
+}
+
+// What the connection's device has to tell the user, once per connection.
+void TSerForm::DeviceNotice(int ch, unsigned generation, const QString& text) {
+    if (generation != Opens[ch] || !Port(ch)->Connected() || NoticeShown[ch]) return;
+    NoticeShown[ch] = true;
+    TermMain->ChannelNotice(ch, QString::fromStdString(DevicePath(ch)) + ": " + text);
+}
+
+// Connects a remote port on a worker thread; the window thread finishes the
+// open when the worker is done (ConnectDone).
+void TSerForm::StartConnect(int ch, bool reconnect) {
+    CancelConnect(ch);
+    auto job = std::make_shared<TConnectJob>();
+    job->Owner = this;
+    job->Ch = ch;
+    job->Reconnect = reconnect;
+    job->Target = DevicePath(ch);
+    job->Settings = Port(ch)->BuildDCB();
+    Jobs[ch] = job;
+    try {
+        std::thread([job] {
+            auto device = serial::OpenNetDevice(job->Target);
+            const int error = serial::GetLastError();
+            const std::string reason = serial::LastConnectReason();
+            // The first settings and the server's answers to them, here
+            // rather than on the window thread; the open applies them again
+            // (a change made meanwhile included) without waiting.
+            if (device && device->SetCommState(job->Settings))
+                serial::AwaitNetDeviceAnswers(device.get(),
+                                              serial::kAckTimeout + std::chrono::milliseconds(100));
+            const std::lock_guard lock(job->Mutex);
+            if (!job->Owner) return; // given up: the connection closes here
+            job->Device = std::move(device);
+            job->Error = error;
+            job->Reason = reason;
+            QMetaObject::invokeMethod(
+                job->Owner,
+                [owner = job->Owner, job] { platform::Guarded([&] { owner->ConnectDone(job); }); },
+                Qt::QueuedConnection);
+        }).detach();
+    } catch (const std::system_error& e) {
+        Jobs[ch].reset();
+        Retry[ch] = "cannot start connecting: " + QString::fromUtf8(e.what());
+        Failure[ch] = QString::fromStdString(job->Target) + ": " + Retry[ch];
+        if (reconnect) RetryLater(ch);
+    }
+}
+
+void TSerForm::CancelConnect(int ch) {
+    if (!Jobs[ch]) return;
+    {
+        const std::lock_guard lock(Jobs[ch]->Mutex);
+        Jobs[ch]->Owner = nullptr;
+    }
+    Jobs[ch].reset();
+}
+
+void TSerForm::ConnectDone(const std::shared_ptr<TConnectJob>& job) {
+    const int ch = job->Ch;
+    if (Jobs[ch] != job) return; // given up meanwhile: the connection goes with the job
+    Jobs[ch].reset();
+    if (job->Reconnect && !Waiting(ch)) return;
+    if (DevicePath(ch) != job->Target) {
+        // The [Ports] entry changed while connecting: connect to the new one.
+        StartConnect(ch, job->Reconnect);
+        return;
+    }
+    const QString where = QString::fromStdString(job->Target);
+    const std::string portName = ch == 0 ? PortName1 : PortName2;
+    const QString prefix =
+        where + (job->Target != portName ? " (" + QString::fromStdString(portName) + ")" : "") +
+        ": ";
+    Failure[ch].clear();
+    Retry[ch].clear();
+    if (!job->Device) {
+        Retry[ch] =
+            QString::fromStdString(!job->Reason.empty() ? job->Reason : std::strerror(job->Error));
+        Failure[ch] = prefix + Retry[ch];
+    } else {
+        try {
+            OpenNow(ch, std::move(job->Device));
+        } catch (const EComPort& e) {
+            Failure[ch] = FailureText(ch, e);
+            Retry[ch] = QString::fromUtf8(e.what());
+        } catch (const std::exception& e) {
+            Retry[ch] = QString::fromUtf8(e.what());
+            Failure[ch] = prefix + Retry[ch];
+        }
+    }
+    const bool opened = Port(ch)->Connected();
+    if (job->Reconnect) {
+        if (!opened) {
+            RetryLater(ch);
+            TermMain->ChannelRetryFailed(ch);
+            return;
+        }
+        StopWaiting(ch);
+        TermMain->ChannelReconnected(ch);
+    } else if (opened) {
+        TermMain->ChannelConnected(ch);
+    } else {
+        TermMain->ChannelConnectFailed(ch);
     }
 }
 
@@ -151,6 +305,7 @@ QString TSerForm::SettingWords(int ch, TLineSettings which) const {
 
 std::size_t TSerForm::ClosePort(int ch) {
     StopWaiting(ch);
+    CancelConnect(ch);
     // The writer ends first: it must not use the device the port closes.
     const std::string unsent = Senders[ch].Stop();
     Unsent[ch] = unsent.size();
@@ -310,6 +465,14 @@ void TSerForm::ComPortRxChar(int ch, int) {
 
 bool TSerForm::StartWaiting(int ch) {
     StopWaiting(ch);
+    if (serial::IsRemoteName(DevicePath(ch))) {
+        ++WaitGeneration[ch];
+        RemoteWait[ch] = true;
+        RetryS[ch] = 0;
+        Retry[ch].clear();
+        RetryLater(ch);
+        return true;
+    }
     if (!Watches[ch].Watch(DevicePath(ch))) return false;
     const unsigned generation = ++WaitGeneration[ch];
     auto* notifier = new QSocketNotifier(Watches[ch].Fd(), QSocketNotifier::Read, this);
@@ -322,7 +485,27 @@ bool TSerForm::StartWaiting(int ch) {
     return true;
 }
 
+// The next try of a remote port being waited for, each wait longer than the
+// last up to 10 s: a server that is down for long costs one connect every 10 s.
+void TSerForm::RetryLater(int ch) {
+    if (!RemoteWait[ch]) return;
+    RetryS[ch] = RetryS[ch] == 0 ? 1 : std::min(RetryS[ch] * 2, 10);
+    const unsigned generation = WaitGeneration[ch];
+    QTimer::singleShot(RetryS[ch] * 1000, this, [this, ch, generation] {
+        platform::Guarded([&] {
+            if (generation == WaitGeneration[ch] && RemoteWait[ch] && !Connecting(ch))
+                StartConnect(ch, true);
+        });
+    });
+}
+
 void TSerForm::StopWaiting(int ch) {
+    if (RemoteWait[ch]) {
+        ++WaitGeneration[ch];
+        RemoteWait[ch] = false;
+        CancelConnect(ch);
+        return;
+    }
     if (!Notifiers[ch]) return;
     ++WaitGeneration[ch];
     Notifiers[ch]->setEnabled(false);
@@ -340,16 +523,14 @@ void TSerForm::DeviceMayBeBack(int ch) {
 void TSerForm::TryReopen(int ch, int retriesLeft) {
     if (!Waiting(ch)) return;
     const unsigned generation = WaitGeneration[ch];
-    TComPortN* port = Port(ch);
     bool opened = false;
     try {
-        port->Open();
-        opened = port->Connected();
+        OpenNow(ch, nullptr);
+        opened = Port(ch)->Connected();
     } catch (...) {
     }
     if (opened) {
         StopWaiting(ch);
-        StartSending(ch);
         TermMain->ChannelReconnected(ch);
         return;
     }

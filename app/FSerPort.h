@@ -10,11 +10,16 @@
 #include <QString>
 #include <array>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
 class TTermMain;
 class QSocketNotifier;
+
+// How an open began: done, failed (OpenFailure tells why), or a remote port
+// connecting on a worker thread while the window goes on.
+enum class TOpenStart { Opened, Failed, Connecting };
 
 class TSerForm : public QObject {
     Q_OBJECT
@@ -28,8 +33,8 @@ public:
     std::string PortName2;
 
     // Twin-named operations of the window.
-    bool OpenPort1() { return OpenPort(0); }
-    bool OpenPort2() { return OpenPort(1); }
+    TOpenStart OpenPort1() { return OpenPort(0); }
+    TOpenStart OpenPort2() { return OpenPort(1); }
     std::size_t ClosePort1() { return ClosePort(0); }
     std::size_t ClosePort2() { return ClosePort(1); }
     void SetBaud1(TBaudRate v) { SetBaud(0, v); }
@@ -69,8 +74,12 @@ public:
     TComPortN* Port(int ch) const { return ch == 0 ? ComPort1 : ComPort2; }
     void SetPortName(int ch, const std::string& name) { (ch == 0 ? PortName1 : PortName2) = name; }
     // Opens the channel's port; on failure OpenFailure(ch) says why, with
-    // the device path.
-    bool OpenPort(int ch);
+    // the device path. A local device opens at once. A remote port connects
+    // on a worker thread (name resolution and connect may take seconds); the
+    // window then hears the end through ChannelConnected or
+    // ChannelConnectFailed. Both kinds finish in the same steps.
+    TOpenStart OpenPort(int ch);
+    bool Connecting(int ch) const { return Jobs[ch] != nullptr; }
     const QString& OpenFailure(int ch) const { return Failure[ch]; }
     // The device path (or null-modem end) the channel's port name opens.
     std::string DevicePath(int ch) const;
@@ -86,10 +95,17 @@ public:
     bool RtsHandshake(int ch) const { return Port(ch)->FlowControl().ControlRTS() == rtsHandshake; }
     // Auto reconnect: waits for the channel's device path to come back (an
     // inotify watch, no polling) and reopens it with the same settings, then
-    // calls the window's ChannelReconnected. False when no watch could be made.
+    // calls the window's ChannelReconnected. False when no watch could be
+    // made. A remote port has no path to watch: it is tried again on a timer,
+    // each wait longer (1 s, 2 s, 4 s, 8 s, then every 10 s), connecting off
+    // the window thread.
     bool StartWaiting(int ch);
     void StopWaiting(int ch);
-    bool Waiting(int ch) const { return Notifiers[ch] != nullptr; }
+    bool Waiting(int ch) const { return Notifiers[ch] != nullptr || RemoteWait[ch]; }
+    // Seconds before the next try of a remote port being waited for.
+    int RetryDelay(int ch) const { return RetryS[ch]; }
+    // Why the last try of a remote port being waited for failed.
+    const QString& RetryFailure(int ch) const { return Retry[ch]; }
     void SetRTS(int ch, bool on);
     void SetDTR(int ch, bool on);
     void SetBreak(int ch, bool on);
@@ -103,6 +119,13 @@ public:
     std::size_t LastUnsent(int ch) const { return Unsent[ch]; }
 
 private:
+    struct TConnectJob; // a connect running on a worker thread
+    void OpenNow(int ch, std::unique_ptr<serial::ISerialDevice> prepared);
+    void StartConnect(int ch, bool reconnect);
+    void ConnectDone(const std::shared_ptr<TConnectJob>& job);
+    void CancelConnect(int ch);
+    void RetryLater(int ch);
+    void DeviceNotice(int ch, unsigned generation, const QString& text);
     void ComPortRxChar(int ch, int count);
     void ComPortBreak(int ch);
     void ComPortCTSChange(int ch, bool onOff);
@@ -128,8 +151,15 @@ private:
         SendGeneration{}; // counts starts, so a late failure of an old connection is dropped
     std::array<std::string, 2> SendError; // a failed write, named when the channel disconnects
     std::array<std::size_t, 2> Unsent{};
-    std::array<QString, 2> Failure;       // why the last open failed
+    std::array<QString, 2> Failure; // why the last open failed
+    std::array<QString, 2> Retry;   // the same for a remote try, without the names
     std::array<serial::TPathWatch, 2> Watches;
     std::array<QSocketNotifier*, 2> Notifiers{};
     std::array<unsigned, 2> WaitGeneration{}; // a late retry of an ended wait is dropped
+    std::array<std::shared_ptr<TConnectJob>, 2> Jobs;
+    std::array<bool, 2> RemoteWait{}; // waiting for a remote port: retried on a timer
+    std::array<int, 2> RetryS{};      // the delay before the next try
+    std::array<unsigned, 2>
+        Opens{}; // counts opens, so a late notice of an old connection is dropped
+    std::array<bool, 2> NoticeShown{}; // the connection's one device notice was shown
 };

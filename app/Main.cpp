@@ -533,31 +533,59 @@ void TTermMain::ComPortBtnClick(int ch) {
         }
         SerForm->SetPortName(ch, c.PortCombo->currentText().toStdString());
         ChannelNotice(ch, {}); // news of the last connection are old now
-        if (!SerForm->OpenPort(ch)) {
-            c.ComPortBtn->setChecked(false);
-            ChannelNotice(ch, SerForm->OpenFailure(ch));
-            platform::MessageBeep(0);
-            return;
+        switch (SerForm->OpenPort(ch)) {
+        case TOpenStart::Opened:
+            ChannelConnected(ch);
+            break;
+        case TOpenStart::Failed:
+            ChannelConnectFailed(ch);
+            break;
+        case TOpenStart::Connecting:
+            // The button stays down and the lamp blinks; releasing the button
+            // gives the connect up.
+            StatusPanels[c.StatusPanel]->setText("connecting");
+            ChannelNotice(ch, "connecting to " + QString::fromStdString(SerForm->DevicePath(ch)));
+            c.PortCombo->setEnabled(false);
+            c.InputList->setEnabled(false);
+            c.LEDcon->SetLedCol(clLime);
+            c.LEDcon->SetLedBlink(true);
+            break;
         }
-        StatusPanels[c.StatusPanel]->setText("connected");
-        c.View->ClearTxView();
-        c.View->ClearRxView();
-        c.EmulVT->ClearView();
-        c.LEDcon->SetChecked(true);
-        c.LEDcon->SetLedCol(clLime);
-        c.CTSLED->SetChecked(true);
-        c.DSRLED->SetChecked(true);
-        c.PortCombo->setEnabled(false);
-        c.InputList->setEnabled(true);
-        RTSbtnClick(ch);
-        DTRbtnClick(ch);
     } else {
-        const bool waited = SerForm->Waiting(ch);
+        const bool waited = SerForm->Waiting(ch) || SerForm->Connecting(ch);
         if (DisconnectSteps(ch, true) > 0)
             platform::MessageBeep(0); // typed bytes were dropped: see the notice
         else if (waited)
-            ChannelNotice(ch, {}); // no longer waiting
+            ChannelNotice(ch, {}); // no longer waiting or connecting
     }
+}
+
+void TTermMain::ChannelConnected(int ch) {
+    TChannelUi& c = Ch[ch];
+    if (!c.ComPortBtn->isChecked()) return;
+    // The connect's own notice goes; one the open raised (settings kept) stays.
+    if (NoticeText(ch).startsWith("connecting to ")) ChannelNotice(ch, {});
+    StatusPanels[c.StatusPanel]->setText("connected");
+    c.View->ClearTxView();
+    c.View->ClearRxView();
+    c.EmulVT->ClearView();
+    c.LEDcon->SetChecked(true);
+    c.LEDcon->SetLedCol(clLime);
+    c.CTSLED->SetChecked(true);
+    c.DSRLED->SetChecked(true);
+    c.LEDcon->SetLedBlink(false);
+    c.PortCombo->setEnabled(false);
+    c.InputList->setEnabled(true);
+    RTSbtnClick(ch);
+    DTRbtnClick(ch);
+}
+
+void TTermMain::ChannelConnectFailed(int ch) {
+    TChannelUi& c = Ch[ch];
+    c.ComPortBtn->setChecked(false);
+    DisconnectSteps(ch, true);
+    ChannelNotice(ch, SerForm->OpenFailure(ch));
+    platform::MessageBeep(0);
 }
 
 // The disconnect steps; the status text is left alone when a session loads.
@@ -655,6 +683,13 @@ void TTermMain::WaitForDevice(int ch) {
     c.InputList->setEnabled(false);
     c.LEDcon->SetLedCol(clLime);
     c.LEDcon->SetLedBlink(true);
+}
+
+void TTermMain::ChannelRetryFailed(int ch) {
+    const QString path = QString::fromStdString(SerForm->DevicePath(ch));
+    ChannelNotice(ch, QString("waiting for %1: %2; next try in %3 s")
+                          .arg(path, SerForm->RetryFailure(ch))
+                          .arg(SerForm->RetryDelay(ch)));
 }
 
 // Reopened with the same settings: the lines as the buttons show; the

@@ -189,6 +189,13 @@ public:
     bool AutoReconnect(int ch) const;
     void WaitForDevice(int ch);
     void ChannelReconnected(int ch);
+    // The end of a connect that ran while the window went on (a remote port):
+    // connected, or the button back up with the reason in the notice.
+    void ChannelConnected(int ch);
+    void ChannelConnectFailed(int ch);
+    // A try of a remote port being waited for failed: the notice says why
+    // and when the next one comes.
+    void ChannelRetryFailed(int ch);
 
     // Controls that exist once.
     QToolButton* BtnFull = nullptr;

@@ -13,6 +13,7 @@
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -132,6 +133,8 @@ TPortsDlg::TPortsDlg(TIniEditor* ini, QWidget* parent) : QDialog(parent), FIni(i
         PortEdit[i]->setEditable(true);
         PortEdit[i]->setInsertPolicy(QComboBox::NoInsert);
         PortEdit[i]->setMinimumWidth(340);
+        PortEdit[i]->lineEdit()->setPlaceholderText(
+            "/dev/\u2026, null-modem:1a, rfc2217://host:port");
         auto* use = new QPushButton("use selected", this);
         use->setObjectName(QString("AssignBtn%1").arg(i + 1));
         use->setToolTip("assign the device selected above to this COM name");
@@ -215,8 +218,9 @@ void TPortsDlg::accept() {
     const auto changes = Changes();
     for (const auto& [n, value] : changes) {
         if (!value.empty() && !session::IsUsablePortTarget(value)) {
-            ErrorLabel->setText(QString("COM%1: \"%2\" is not a device path (a path beginning with "
-                                        "/, or null-modem:1a / 1b)")
+            ErrorLabel->setText(QString("COM%1: \"%2\" is not a device (a path beginning with /, "
+                                        "null-modem:1a / 1b, rfc2217://HOST:PORT or "
+                                        "tcp://HOST:PORT)")
                                     .arg(n)
                                     .arg(Q(value)));
             ErrorLabel->show();

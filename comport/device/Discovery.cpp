@@ -1,5 +1,7 @@
 #include "Discovery.h"
 
+#include "NetConnect.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -158,6 +160,14 @@ std::vector<FoundDevice> ListSerialDevices(const DiscoveryRoots& roots) {
 }
 
 std::string DescribeTarget(const std::string& target, const DiscoveryRoots& roots) {
+    // Told by the name alone: describing never touches the network.
+    if (IsRemoteName(target)) {
+        TRemoteTarget remote;
+        if (!ParseRemoteTarget(target, remote))
+            return "not a remote port (rfc2217://HOST:PORT or tcp://HOST:PORT)";
+        return remote.kind == TRemoteTarget::Kind::Rfc2217 ? "remote (RFC 2217)"
+                                                           : "remote (raw TCP)";
+    }
     static const std::string nullModem = "null-modem:";
     if (StartsWith(target, nullModem)) {
         const std::string rest = target.substr(nullModem.size());

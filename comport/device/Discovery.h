@@ -28,7 +28,8 @@ struct FoundDevice {
 std::vector<FoundDevice> ListSerialDevices(const DiscoveryRoots& roots = {});
 
 // What a port-map target is right now: "built-in null-modem, end a", "absent",
-// "pseudo-terminal", the USB or UART text, "not a terminal device".
+// "pseudo-terminal", the USB or UART text, "not a terminal device", "remote
+// (RFC 2217)", "remote (raw TCP)" (by the name alone, with no connection made).
 std::string DescribeTarget(const std::string& target, const DiscoveryRoots& roots = {});
 
 // The path to store for a device: its /dev/serial/by-id link when one leads to

@@ -30,6 +30,26 @@ constexpr std::uint8_t kLineMask = LINE_BREAK | LINE_FRAMING | LINE_PARITY | LIN
 
 thread_local std::string tlsReason;
 
+// The connection made ahead for this thread's next open of the same name.
+thread_local TPreparedNetDevice::TSlot* tlsOffer = nullptr;
+
+const char* CommandName(std::uint8_t cmd) {
+    switch (cmd) {
+    case SET_BAUDRATE:
+        return "\"set baud rate\"";
+    case SET_DATASIZE:
+        return "\"set data size\"";
+    case SET_PARITY:
+        return "\"set parity\"";
+    case SET_STOPSIZE:
+        return "\"set stop size\"";
+    case SET_CONTROL:
+        return "\"set control\" (DTR, RTS, break, flow control)";
+    default:
+        return "?";
+    }
+}
+
 int MillisUntil(Clock::time_point t) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now());
     return static_cast<int>(std::clamp<long long>(left.count(), 0, kSliceMs));
@@ -70,6 +90,10 @@ public:
         if (!PlausibleDCB(d)) return Fail(EINVAL);
         std::unique_lock lock(FMutex);
         if (FGone) return Fail(FGoneError);
+        // The rate the server answered stays what the device reports while
+        // the same rate is asked again (as at the open after the worker's).
+        const bool sameRate = FTelnet && FAnsweredRate != 0 && d.BaudRate == FAskedRate &&
+                              FAcks[SET_BAUDRATE] >= FRatesAsked;
         if (FTelnet) {
             static constexpr std::uint8_t kParity[] = {PARITY_NONE, PARITY_ODD, PARITY_EVEN,
                                                        PARITY_MARK, PARITY_SPACE};
@@ -82,31 +106,39 @@ public:
                                         : (d.Flags & fInX) ? CONTROL_INFLOW_XONXOFF
                                                            : CONTROL_INFLOW_NONE;
             Bytes b;
+            int controls = 0;
+            auto control = [&](std::uint8_t value) {
+                AppendCommand(b, SET_CONTROL, value);
+                ++controls;
+            };
             AppendSetBaudrate(b, d.BaudRate);
             AppendCommand(b, SET_DATASIZE, d.ByteSize);
             AppendCommand(b, SET_PARITY, kParity[d.Parity]);
             AppendCommand(b, SET_STOPSIZE, kStop[d.StopBits]);
-            AppendCommand(b, SET_CONTROL, outFlow);
-            AppendCommand(b, SET_CONTROL, inFlow);
+            control(outFlow);
+            control(inFlow);
             // Enabled lines go up; a line under control before goes down when disabled.
             const std::uint32_t rts = d.Flags & fRtsControlMask,
                                 oldRts = FDcb.Flags & fRtsControlMask;
             const std::uint32_t dtr = d.Flags & fDtrControlMask,
                                 oldDtr = FDcb.Flags & fDtrControlMask;
-            if (dtr == fDtrControlEnable) AppendCommand(b, SET_CONTROL, CONTROL_DTR_ON);
-            if (dtr == 0 && oldDtr != 0) AppendCommand(b, SET_CONTROL, CONTROL_DTR_OFF);
-            if (rts == fRtsControlEnable || rtsHandshake)
-                AppendCommand(b, SET_CONTROL, CONTROL_RTS_ON);
-            if (rts == 0 && oldRts != 0) AppendCommand(b, SET_CONTROL, CONTROL_RTS_OFF);
-            const auto seen = FAcks;
+            if (dtr == fDtrControlEnable) control(CONTROL_DTR_ON);
+            if (dtr == 0 && oldDtr != 0) control(CONTROL_DTR_OFF);
+            if (rts == fRtsControlEnable || rtsHandshake) control(CONTROL_RTS_ON);
+            if (rts == 0 && oldRts != 0) control(CONTROL_RTS_OFF);
             Send(b);
-            // The line settings are acknowledged by every server; the rate as
-            // the server could make it.
+            ++FRatesAsked;
+            FAskedRate = d.BaudRate;
+            // Every server acknowledges the line settings, the rate as it
+            // could make it; the answers are checked as they come, so the
+            // caller (the window) never waits for the network.
             for (std::uint8_t cmd : {SET_BAUDRATE, SET_DATASIZE, SET_PARITY, SET_STOPSIZE})
-                if (!AwaitAck(lock, cmd, seen[cmd])) break;
+                ExpectAck(cmd);
+            for (int i = 0; i < controls; ++i)
+                ExpectAck(SET_CONTROL);
         }
         FDcb = d;
-        if (FTelnet && FAckedRate != 0) FDcb.BaudRate = FAckedRate;
+        if (sameRate) FDcb.BaudRate = FAnsweredRate;
         return FGone ? Fail(FGoneError) : true;
     }
 
@@ -206,9 +238,8 @@ public:
         if (!FTelnet) return true;
         Bytes b;
         AppendCommand(b, SET_CONTROL, value);
-        const auto seen = FAcks;
         Send(b);
-        AwaitAck(lock, SET_CONTROL, seen[SET_CONTROL]);
+        ExpectAck(SET_CONTROL);
         return FGone ? Fail(FGoneError) : true;
     }
 
@@ -222,6 +253,26 @@ public:
         return FGone ? Fail(FGoneError) : true;
     }
 
+    void SetNotice(std::function<void(const std::string&)> notice) {
+        std::lock_guard lock(FMutex);
+        FNotice = std::move(notice);
+        if (FNotice)
+            for (const std::string& what : FUntold)
+                FNotice(what);
+        FUntold.clear();
+    }
+
+    // Waits until every line command sent has its answer or is given up.
+    void AwaitAnswers(std::chrono::milliseconds limit) {
+        std::unique_lock lock(FMutex);
+        const auto deadline = Clock::now() + limit;
+        auto pending = [this] {
+            return std::any_of(FPending.begin(), FPending.end(), [](unsigned n) { return n > 0; });
+        };
+        while (pending() && !FGone && Clock::now() < deadline)
+            WaitInput(lock, deadline);
+    }
+
 private:
     std::string Where() const {
         const bool v6 = FTarget.host.find(':') != std::string::npos;
@@ -231,8 +282,10 @@ private:
     bool OutPending() const { return FSentTotal < FOutTotal; }
 
     TPollPlan PlanPoll() override {
+        CheckAcks();
         TPollPlan plan = TFdDevice::PlanPoll();
         if (OutPending()) plan.events |= POLLOUT;
+        plan.timeoutMs = AckWaitMs();
         return plan;
     }
 
@@ -275,22 +328,52 @@ private:
         Pull();
     }
 
-    // Waits for the acknowledgement of a line command; a server that gives
-    // none is reported once and not waited for again on this command.
-    bool AwaitAck(std::unique_lock<std::mutex>& lock, std::uint8_t cmd, unsigned seen) {
-        if (FSilent[cmd]) return true;
-        const auto deadline = Clock::now() + kAckTimeout;
-        while (FAcks[cmd] == seen && !FGone) {
-            if (Clock::now() >= deadline) {
-                FSilent[cmd] = true;
-                platform::OutputDebugString(
-                    "remote port " + Where() + ": no acknowledgement of line command " +
-                    std::to_string(cmd) + " within 1 s; carrying on without waiting for it\n");
-                return false;
-            }
-            WaitInput(lock, deadline);
+    // A line command of this kind went out: an answer is due within
+    // kAckTimeout of it or of the last answer of its kind (answers come in
+    // order). A kind the server leaves unanswered is reported once and then
+    // no longer expected.
+    void ExpectAck(std::uint8_t cmd) {
+        if (FSilent[cmd]) return;
+        if (FPending[cmd]++ == 0) {
+            FDue[cmd] = Clock::now() + kAckTimeout;
+            Wake(); // the event wait learns of the new time
         }
-        return !FGone;
+    }
+
+    // An answer of the kind came (an unasked one counts for nothing).
+    void Acknowledged(std::uint8_t cmd) {
+        if (FPending[cmd] == 0) return;
+        FDue[cmd] = --FPending[cmd] ? Clock::now() + kAckTimeout : Clock::time_point{};
+    }
+
+    // Reports the answers now overdue (FMutex held).
+    void CheckAcks() {
+        const auto now = Clock::now();
+        for (std::uint8_t cmd = 0; cmd < FDue.size(); ++cmd) {
+            if (FPending[cmd] == 0 || now < FDue[cmd] || FGone) continue;
+            FPending[cmd] = 0;
+            FDue[cmd] = {};
+            FSilent[cmd] = true;
+            const std::string what = std::string("line command ") + CommandName(cmd) +
+                                     " not acknowledged within 1 s; carrying on";
+            platform::OutputDebugString("remote port " + Where() + ": " + what + "\n");
+            if (FNotice)
+                FNotice(what);
+            else
+                FUntold.push_back(what); // told once someone listens
+        }
+    }
+
+    // How long the event wait may sleep before an acknowledgement falls due.
+    int AckWaitMs() const {
+        Clock::time_point first{};
+        for (std::size_t cmd = 0; cmd < FDue.size(); ++cmd)
+            if (FPending[cmd] && !FGone && (first == Clock::time_point{} || FDue[cmd] < first))
+                first = FDue[cmd];
+        if (first == Clock::time_point{}) return -1;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(first - Clock::now()).count();
+        return static_cast<int>(std::clamp<long long>(left + 1, 0, kAckTimeout.count()));
     }
 
     // Appends whole units to the output buffer and sends what the socket takes.
@@ -370,11 +453,18 @@ private:
             }
             if (static_cast<std::size_t>(n) < kChunk) break;
         }
+        CheckAcks();
     }
 
     void Reply(const TReply& r, std::uint32_t& events) {
         ++FAcks[r.command];
-        if (r.command == SET_BAUDRATE) FAckedRate = r.value;
+        Acknowledged(r.command);
+        // The rate the server made of the last one asked (an answer to an
+        // earlier request says nothing about the current rate).
+        if (r.command == SET_BAUDRATE && FAcks[SET_BAUDRATE] >= FRatesAsked && r.value != 0) {
+            FAnsweredRate = r.value;
+            FDcb.BaudRate = r.value;
+        }
         if (r.command == NOTIFY_LINESTATE) {
             const auto v = static_cast<std::uint8_t>(r.value);
             if (v & LINE_BREAK) {
@@ -406,9 +496,15 @@ private:
     std::uint64_t FOutTotal = 0;  // bytes ever put into FOut
     std::uint64_t FSentTotal = 0; // bytes ever taken by the socket
     std::uint8_t FModem = 0;
-    std::uint32_t FAckedRate = 0;
+    unsigned FRatesAsked = 0;
+    std::uint32_t FAskedRate = 0;    // the rate last asked
+    std::uint32_t FAnsweredRate = 0; // the server's answer to it, 0 before one
     std::array<unsigned, 13> FAcks{};
+    std::array<unsigned, 13> FPending{};      // commands sent and not yet answered
+    std::array<Clock::time_point, 13> FDue{}; // its answer's deadline; zero when none is due
     std::array<bool, 13> FSilent{};
+    std::function<void(const std::string&)> FNotice;
+    std::vector<std::string> FUntold; // notices from before FNotice was set
 };
 
 } // namespace
@@ -417,9 +513,40 @@ std::string LastConnectReason() {
     return tlsReason;
 }
 
+struct TPreparedNetDevice::TSlot {
+    std::string name;
+    std::unique_ptr<ISerialDevice> device;
+};
+
+TPreparedNetDevice::TPreparedNetDevice(std::string name, std::unique_ptr<ISerialDevice> device)
+    : FOuter(tlsOffer), FSlot(new TSlot{std::move(name), std::move(device)}) {
+    tlsOffer = FSlot;
+}
+
+TPreparedNetDevice::~TPreparedNetDevice() {
+    tlsOffer = FOuter;
+    delete FSlot; // closes a connection nobody took
+}
+
+bool TPreparedNetDevice::Taken() const {
+    return !FSlot->device;
+}
+
+void AwaitNetDeviceAnswers(ISerialDevice* device, std::chrono::milliseconds limit) {
+    if (auto* net = dynamic_cast<TNetDevice*>(device)) net->AwaitAnswers(limit);
+}
+
+bool SetNetDeviceNotice(ISerialDevice* device, std::function<void(const std::string&)> notice) {
+    auto* net = dynamic_cast<TNetDevice*>(device);
+    if (!net) return false;
+    net->SetNotice(std::move(notice));
+    return true;
+}
+
 std::unique_ptr<ISerialDevice> OpenNetDevice(const std::string& name,
                                              std::chrono::milliseconds timeout) {
     tlsReason.clear();
+    if (tlsOffer && tlsOffer->device && tlsOffer->name == name) return std::move(tlsOffer->device);
     TRemoteTarget target;
     if (!ParseRemoteTarget(name, target)) {
         tlsReason =

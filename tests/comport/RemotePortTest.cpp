@@ -1,6 +1,7 @@
 // Remote ports through the port object: against a real ser2net serving a
 // pseudo-terminal, against a plain socket (tcp://), and against a scripted
 // server for what a pseudo-terminal cannot show (line states, silent servers).
+#include "../Ser2netServer.h"
 #include "TestSupport.h"
 #include "device/NetDevice.h"
 #include "device/Telnet.h"
@@ -8,11 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
+#include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
@@ -82,75 +85,7 @@ std::string RandomBytes(std::size_t n, unsigned seed) {
     return s;
 }
 
-// The kernel's termios2 (its header clashes with <termios.h>): the line's
-// rate as set, custom rates included.
-struct KernelTermios {
-    tcflag_t c_iflag, c_oflag, c_cflag, c_lflag;
-    cc_t c_line;
-    cc_t c_cc[19];
-    speed_t c_ispeed, c_ospeed;
-};
-#define TCGETS2_ _IOR('T', 0x2A, KernelTermios)
-
-bool HaveSer2net() {
-    return ::access("/usr/sbin/ser2net", X_OK) == 0;
-}
-
-// ser2net on 127.0.0.1 serving a pseudo-terminal (the test holds its master).
-struct Ser2net {
-    Pty pty;
-    std::uint16_t port = 0;
-    pid_t pid = -1;
-    std::string dir;
-    Ser2net() {
-        {
-            Listener probe; // a free port, given back at once
-            port = probe.port;
-        }
-        char tmpl[] = "/tmp/ser2net-test-XXXXXX";
-        dir = ::mkdtemp(tmpl);
-        const std::string cfg = dir + "/ser2net.yaml";
-        std::ofstream(cfg) << "%YAML 1.1\n---\nconnection: &c1\n"
-                           << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << port << "\n"
-                           << "  connector: serialdev," << pty.name << ",9600n81,local\n";
-        pid = ::fork();
-        if (pid == 0) {
-            ::execl("/usr/sbin/ser2net", "ser2net", "-n", "-c", cfg.c_str(), "-P",
-                    (dir + "/pid").c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        // Ready once it accepts.
-        for (int i = 0; i < 100; ++i) {
-            const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            a.sin_port = htons(port);
-            const bool up = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-            ::close(s);
-            if (up) break;
-            std::this_thread::sleep_for(50ms);
-        }
-        std::this_thread::sleep_for(100ms); // the probe connection is gone before ours
-    }
-    void Stop() {
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            ::waitpid(pid, nullptr, 0);
-        }
-        pid = -1;
-    }
-    ~Ser2net() {
-        Stop();
-        std::filesystem::remove_all(dir);
-    }
-    std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(port); }
-    KernelTermios Line() const {
-        KernelTermios t{};
-        ::ioctl(pty.slave, TCGETS2_, &t);
-        return t;
-    }
-};
+using Ser2net = ser2nettest::Server;
 
 struct RemotePort {
     std::string rx;
@@ -164,7 +99,8 @@ struct RemotePort {
 };
 
 #define NEED_SER2NET()                                                                             \
-    if (!HaveSer2net()) GTEST_SKIP() << "ser2net is not installed (scripts/setup installs it)"
+    if (!ser2nettest::Installed())                                                                 \
+    GTEST_SKIP() << "ser2net is not installed (scripts/setup installs it)"
 
 TEST(RemotePort, Ser2netCarriesEveryByteBothWaysAndTheLineSettings) {
     NEED_SER2NET();
@@ -174,7 +110,7 @@ TEST(RemotePort, Ser2netCarriesEveryByteBothWaysAndTheLineSettings) {
     ASSERT_TRUE(p.port.Connected());
 
     const std::string down = RandomBytes(1 << 20, 11); // includes 0xFF
-    std::thread writer([&] { WriteAll(server.pty.master, down); });
+    std::thread writer([&] { WriteAll(server.master, down); });
     const bool all = WaitFor([&] { return p.rx.size() >= down.size(); }, 120s);
     writer.join();
     ASSERT_TRUE(all) << p.rx.size();
@@ -182,39 +118,53 @@ TEST(RemotePort, Ser2netCarriesEveryByteBothWaysAndTheLineSettings) {
 
     const std::string up = RandomBytes(1 << 20, 12);
     std::string got;
-    std::thread reader([&] { got = ReadFor(server.pty.master, up.size(), 10000); });
+    std::thread reader([&] { got = ReadFor(server.master, up.size(), 10000); });
     for (std::size_t off = 0; off < up.size(); off += 4096)
         ASSERT_EQ(p.port.Write(up.data() + off, 4096), 4096);
     reader.join();
     EXPECT_TRUE(got == up) << got.size();
 
+    // Nobody waits for the server's answers: the line shows the change soon after.
     p.port.SetBaudRate(br19200);
     p.port.Parity().SetBits(prEven);
     p.port.SetStopBits(sbTwoStopBits);
     p.port.SetDataBits(dbSeven);
     // A pseudo-terminal keeps 8 bits and no parity; rate and stop bits show.
-    const KernelTermios t = server.Line();
-    EXPECT_EQ(t.c_ospeed, 19200u);
-    EXPECT_TRUE(t.c_cflag & CSTOPB);
+    EXPECT_TRUE(WaitFor(
+        [&] { return server.Line().c_ospeed == 19200u && (server.Line().c_cflag & CSTOPB); }, 5s));
     p.port.SetStopBits(sbOneStopBit);
-    EXPECT_FALSE(server.Line().c_cflag & CSTOPB);
+    EXPECT_TRUE(WaitFor([&] { return !(server.Line().c_cflag & CSTOPB); }, 5s));
     p.port.SetBaudRate(brCustom);
     p.port.SetCustomBaudRate(31250);
-    EXPECT_EQ(server.Line().c_ospeed, 31250u);
+    EXPECT_TRUE(WaitFor([&] { return server.Line().c_ospeed == 31250u; }, 5s));
 
     // ser2net acknowledges a break but not DTR on a device without modem
-    // lines: that costs one wait of about a second, then no more.
+    // lines. No call waits for it; the silence is reported once, after about
+    // a second, and the next DTR command is not expected to be answered.
+    std::mutex m;
+    std::vector<std::string> notices;
+    ASSERT_TRUE(serial::SetNetDeviceNotice(p.port.Handle(), [&](const std::string& text) {
+        std::lock_guard lock(m);
+        notices.push_back(text);
+    }));
+    auto count = [&] {
+        std::lock_guard lock(m);
+        return notices.size();
+    };
     auto t0 = std::chrono::steady_clock::now();
     p.port.SetBreak(true);
     p.port.SetBreak(false);
-    EXPECT_LT(MsSince(t0), 500);
-    t0 = std::chrono::steady_clock::now();
     p.port.SetDTR(true);
+    EXPECT_LT(MsSince(t0), 100);
+    ASSERT_TRUE(WaitFor([&] { return count() == 1; }, 5s));
     EXPECT_GE(MsSince(t0), 900);
-    EXPECT_LT(MsSince(t0), 1500);
+    EXPECT_NE(notices[0].find("set control"), std::string::npos) << notices[0];
     t0 = std::chrono::steady_clock::now();
     p.port.SetDTR(false);
+    p.port.SetRTS(true);
     EXPECT_LT(MsSince(t0), 100);
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(count(), 1u) << "reported once per connection and kind";
     EXPECT_EQ(p.log.Count("DeviceLost"), 0);
 }
 
@@ -229,11 +179,11 @@ TEST(RemotePort, Ser2netStoppedMidStreamGivesOneLossNoSpinNoLeak) {
         std::thread writer([&] {
             const std::string chunk = RandomBytes(1024, 3);
             // Never blocked: once the server is gone nobody drains the pty.
-            ::fcntl(server.pty.master, F_SETFL, O_NONBLOCK);
+            ::fcntl(server.master, F_SETFL, O_NONBLOCK);
             // Paced and finite, so a reader slowed by sanitizers still empties
             // the port and its handler returns.
             for (int i = 0; run && i < 2048; ++i) {
-                [[maybe_unused]] auto n = ::write(server.pty.master, chunk.data(), chunk.size());
+                [[maybe_unused]] auto n = ::write(server.master, chunk.data(), chunk.size());
                 std::this_thread::sleep_for(2ms);
             }
         });
@@ -241,7 +191,7 @@ TEST(RemotePort, Ser2netStoppedMidStreamGivesOneLossNoSpinNoLeak) {
         server.Stop();
         ASSERT_TRUE(WaitFor([&] { return p.log.Count("DeviceLost") == 1; }, 10s));
         run = false;
-        server.pty.CloseSlave(); // wakes the writer
+        server.CloseSlave(); // wakes the writer
         writer.join();
         const std::clock_t cpu0 = std::clock();
         std::this_thread::sleep_for(500ms);
@@ -309,7 +259,6 @@ TEST(RemotePort, LineAndModemStatesBecomeEvents) {
         const int s = l.Accept();
         std::string w{char(IAC), char(DO), char(OPT_COM_PORT)};
         WriteAll(s, w);
-        // After the opening (which waits a second for the rate's acknowledgement).
         std::this_thread::sleep_for(1500ms);
         Bytes m;
         auto notify = [&](std::uint8_t cmd, std::uint8_t v) {
@@ -327,6 +276,198 @@ TEST(RemotePort, LineAndModemStatesBecomeEvents) {
     EXPECT_EQ(p.log.Count("CTS+"), 1) << p.log.Joined();
     EXPECT_EQ(p.log.Count("DSR+"), 1) << p.log.Joined();
     server.join();
+}
+
+// A connection made on another thread is what the port's open takes: no
+// second connect; one offered under another name is closed unused.
+TEST(RemotePort, AConnectionMadeAheadIsTakenByTheOpenOfItsName) {
+    Listener l;
+    const std::string url = "tcp://127.0.0.1:" + std::to_string(l.port);
+    std::unique_ptr<serial::ISerialDevice> ahead;
+    std::thread([&] { ahead = serial::OpenNetDevice(url); }).join();
+    ASSERT_TRUE(ahead);
+    const int peer = l.Accept();
+    ASSERT_GE(peer, 0);
+    RemotePort p(url);
+    {
+        const serial::TPreparedNetDevice offer(url, std::move(ahead));
+        p.port.Open();
+        EXPECT_TRUE(offer.Taken());
+    }
+    pollfd again{l.fd, POLLIN, 0};
+    EXPECT_EQ(::poll(&again, 1, 200), 0) << "the open connected a second time";
+    ASSERT_TRUE(WriteAll(peer, "hi"));
+    EXPECT_TRUE(WaitFor([&] { return p.rx == "hi"; }));
+    p.port.Close();
+
+    std::unique_ptr<serial::ISerialDevice> other = serial::OpenNetDevice(url);
+    ASSERT_TRUE(other);
+    const int peer2 = l.Accept();
+    {
+        const serial::TPreparedNetDevice offer("tcp://127.0.0.1:1", std::move(other));
+        EXPECT_FALSE(offer.Taken());
+    }
+    EXPECT_EQ(ReadFor(peer2, 1, 2000), "") << "closed when nobody took it";
+    ::close(peer);
+    ::close(peer2);
+}
+
+// The rate a server answers with is the one the device then reports, but an
+// answer to an earlier request never stands for a later one.
+TEST(RemotePort, TheRateIsTheServersAnswerToTheLastRequest) {
+    Listener l;
+    std::atomic<int> stage{0};
+    std::thread server([&] {
+        const int s = l.Accept();
+        WriteAll(s, std::string{char(IAC), char(DO), char(OPT_COM_PORT)});
+        auto rate = [&](std::uint32_t v) {
+            const std::uint8_t payload[] = {std::uint8_t(serial::rfc2217::SET_BAUDRATE + 100),
+                                            std::uint8_t(v >> 24), std::uint8_t(v >> 16),
+                                            std::uint8_t(v >> 8), std::uint8_t(v)};
+            Bytes m;
+            AppendSubnegotiation(m, OPT_COM_PORT, payload, 5);
+            WriteAll(s, std::string(m.begin(), m.end()));
+        };
+        while (stage < 1)
+            std::this_thread::sleep_for(5ms);
+        rate(230400); // the answer to the 256000 asked at the open
+        while (stage < 2)
+            std::this_thread::sleep_for(5ms);
+        rate(240000); // an answer to the first of two requests
+        while (stage < 3)
+            std::this_thread::sleep_for(5ms);
+        rate(9600);
+        ReadFor(s, 1 << 20, 500);
+        ::close(s);
+    });
+    RemotePort p("rfc2217://127.0.0.1:" + std::to_string(l.port));
+    p.port.SetBaudRate(br256000);
+    p.port.Open();
+    auto rateNow = [&] {
+        serial::DCB d;
+        p.port.Handle()->GetCommState(d);
+        return d.BaudRate;
+    };
+    EXPECT_EQ(rateNow(), 256000u) << "nothing answered yet";
+    stage = 1;
+    EXPECT_TRUE(WaitFor([&] { return rateNow() == 230400u; }, 5s));
+    p.port.SetBaudRate(br57600);
+    p.port.SetBaudRate(br9600);
+    stage = 2;
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(rateNow(), 9600u) << "an answer to the 57600 request";
+    stage = 3;
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(rateNow(), 9600u);
+    p.port.Close();
+    server.join();
+}
+
+// Connected and given its first settings on another thread, as the window
+// does: the open then reports the rate the server made at once, and a silence
+// noticed before anyone listened is told to the first listener.
+TEST(RemotePort, SettingsAnsweredWhileConnectingShowAtTheOpen) {
+    Listener l;
+    std::atomic<bool> run{true};
+    std::thread server([&] {
+        const int s = l.Accept();
+        WriteAll(s, std::string{char(IAC), char(DO), char(OPT_COM_PORT)});
+        std::string in;
+        std::size_t scanned = 0;
+        while (run) {
+            in += ReadFor(s, 1, 20);
+            for (std::size_t at; (at = in.find("\xFF\xFA\x2C", scanned)) != std::string::npos;) {
+                const std::size_t end = in.find("\xFF\xF0", at);
+                if (end == std::string::npos) break;
+                const auto cmd = static_cast<std::uint8_t>(in[at + 3]);
+                std::string answer = in.substr(at, end + 2 - at);
+                answer[3] = static_cast<char>(cmd + 100);
+                if (cmd == serial::rfc2217::SET_BAUDRATE) // 230400, whatever was asked
+                    answer = std::string("\xFF\xFA\x2C\x65\x00\x03\x84\x00\xFF\xF0", 10);
+                // Answers all but the line controls.
+                if (cmd >= 1 && cmd <= 4) WriteAll(s, answer);
+                scanned = end + 2;
+            }
+        }
+        ::close(s);
+    });
+    RemotePort p("rfc2217://127.0.0.1:" + std::to_string(l.port));
+    p.port.SetBaudRate(br256000);
+    std::vector<std::uint32_t> kept;
+    p.port.OnSettingsKept = [&](TCustomComPort*, TLineSettings which, const serial::DCB& d) {
+        if (which & SetOf(lnBaudRate)) kept.push_back(d.BaudRate);
+    };
+    const std::string url = "rfc2217://127.0.0.1:" + std::to_string(l.port);
+    std::unique_ptr<serial::ISerialDevice> ahead;
+    const serial::DCB first = p.port.BuildDCB();
+    std::thread([&] {
+        ahead = serial::OpenNetDevice(url);
+        if (ahead && ahead->SetCommState(first)) serial::AwaitNetDeviceAnswers(ahead.get(), 1500ms);
+    }).join();
+    ASSERT_TRUE(ahead);
+    {
+        const serial::TPreparedNetDevice offer(url, std::move(ahead));
+        p.port.Open();
+    }
+    EXPECT_EQ(kept, std::vector<std::uint32_t>{230400});
+    std::vector<std::string> notices;
+    serial::SetNetDeviceNotice(p.port.Handle(),
+                               [&](const std::string& text) { notices.push_back(text); });
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("set control"), std::string::npos) << notices[0];
+    p.port.Close();
+    run = false;
+    server.join();
+}
+
+bool HaveIpv6Loopback() {
+    const int s = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return false;
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    const bool ok = ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+
+// IPv6 loopback, by address in brackets: raw data against a plain socket and
+// the line control against ser2net listening on ::1.
+TEST(RemotePort, Ipv6LoopbackCarriesDataAndLineSettings) {
+    if (!HaveIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback on this machine";
+    const int ls = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(ls, 2), 0);
+    ::getsockname(ls, reinterpret_cast<sockaddr*>(&a), &len);
+    {
+        RemotePort p("tcp://[::1]:" + std::to_string(ntohs(a.sin6_port)));
+        p.port.Open();
+        const int peer = ::accept4(ls, nullptr, nullptr, SOCK_CLOEXEC);
+        ASSERT_GE(peer, 0);
+        const std::string bytes("\xff\x00v6", 4);
+        ASSERT_TRUE(WriteAll(peer, bytes));
+        EXPECT_TRUE(WaitFor([&] { return p.rx == bytes; }));
+        EXPECT_EQ(p.port.Write(bytes.data(), 4), 4);
+        EXPECT_EQ(ReadFor(peer, 4, 5000), bytes);
+        ::close(peer);
+    }
+    ::close(ls);
+
+    NEED_SER2NET();
+    Ser2net server(true);
+    ASSERT_TRUE(server.Running()) << "ser2net did not listen on ::1";
+    RemotePort p(server.Url());
+    p.port.Open();
+    ASSERT_TRUE(p.port.Connected());
+    const std::string down = RandomBytes(4096, 5);
+    ASSERT_TRUE(WriteAll(server.master, down));
+    EXPECT_TRUE(WaitFor([&] { return p.rx == down; }));
+    p.port.SetBaudRate(br57600);
+    EXPECT_TRUE(WaitFor([&] { return server.Line().c_ospeed == 57600u; }, 5s));
 }
 
 } // namespace
