@@ -22,6 +22,14 @@
 #include <thread>
 
 namespace {
+
+constexpr const char* kServerClosed = "the server closed the connection";
+
+bool IsConnectionLoss(int error) {
+    return error == ECONNRESET || error == EPIPE || error == ECONNABORTED || error == ENOTCONN ||
+           error == ETIMEDOUT;
+}
+
 // Runs a port operation whose failure the serial module ignores.
 template <class F> void Swallowed(F f) {
     try {
@@ -177,14 +185,23 @@ void TSerForm::StartConnect(int ch, bool reconnect) {
     try {
         std::thread([job] {
             auto device = serial::OpenNetDevice(job->Target);
-            const int error = serial::GetLastError();
-            const std::string reason = serial::LastConnectReason();
+            int error = serial::GetLastError();
+            std::string reason = serial::LastConnectReason();
             // The first settings and the server's answers to them, here
             // rather than on the window thread; the open applies them again
             // (a change made meanwhile included) without waiting.
             if (device && device->SetCommState(job->Settings))
                 serial::AwaitNetDeviceAnswers(device.get(),
                                               serial::kAckTimeout + std::chrono::milliseconds(100));
+            // A server that takes the connection and drops it at once (as
+            // one that cannot open its own device does) failed the connect;
+            // the open would only find its settings refused.
+            serial::DCB state{};
+            if (device && !device->GetCommState(state)) {
+                error = serial::GetLastError();
+                reason = kServerClosed;
+                device.reset();
+            }
             const std::lock_guard lock(job->Mutex);
             if (!job->Owner) return; // given up: the connection closes here
             job->Device = std::move(device);
@@ -238,7 +255,8 @@ void TSerForm::ConnectDone(const std::shared_ptr<TConnectJob>& job) {
             OpenNow(ch, std::move(job->Device));
         } catch (const EComPort& e) {
             Failure[ch] = FailureText(ch, e);
-            Retry[ch] = QString::fromUtf8(e.what());
+            Retry[ch] = Failure[ch].startsWith(prefix) ? Failure[ch].mid(prefix.size())
+                                                       : QString::fromUtf8(e.what());
         } catch (const std::exception& e) {
             Retry[ch] = QString::fromUtf8(e.what());
             Failure[ch] = prefix + Retry[ch];
@@ -280,6 +298,8 @@ QString TSerForm::FailureText(int ch, const EComPort& e) const {
             return text + QString("busy, in use by channel %1 of this window").arg(other + 1);
         return text + QString::fromStdString(serial::OpenFailureReason(path, e.WinCode()));
     }
+    // A connection lost between connecting and the open is no refused setting.
+    if (serial::IsRemoteName(path) && IsConnectionLoss(e.WinCode())) return text + kServerClosed;
     if (e.Code() == 7) {
         const TLineSettings which = Port(ch)->RefusedSettings();
         QString words = SettingWords(ch, which);

@@ -23,24 +23,14 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <functional>
 #include <poll.h>
 #include <random>
 #include <thread>
 
+using namespace apptest;
+
 namespace {
-
-const std::vector<std::uint32_t> kPlainBeep{0};
-
-void Pick(QComboBox* list, int index) {
-    list->setCurrentIndex(index);
-    emit list->activated(index);
-}
-
-void PostKeys(QWidget* w, const QString& text) {
-    for (QChar c : text)
-        QCoreApplication::postEvent(
-            w, new QKeyEvent(QEvent::KeyPress, c.toUpper().unicode(), Qt::NoModifier, c));
-}
 
 std::string RandomBytes(std::size_t n, unsigned seed) {
     std::string s(n, '\0');
@@ -120,6 +110,50 @@ struct BlackHole {
     std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(port); }
 };
 
+// A com-port server of the test's own on 127.0.0.1: it offers the control
+// option, then hands each complete command "IAC SB 44 cmd ... IAC SE" to
+// `answer`, which writes its reply or returns false to drop the connection.
+struct ScriptedServer {
+    using Answer = std::function<bool(int socket, const std::string& command)>;
+    int ls = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    std::uint16_t port = ser2nettest::FreePort(false);
+    std::atomic<bool> run{true};
+    std::thread thread;
+    explicit ScriptedServer(Answer answer) {
+        sockaddr_storage a;
+        socklen_t len;
+        ser2nettest::LoopbackAddress(false, port, a, len);
+        ::bind(ls, reinterpret_cast<sockaddr*>(&a), len);
+        ::listen(ls, 1);
+        thread = std::thread([this, answer] {
+            pollfd p{ls, POLLIN, 0};
+            if (::poll(&p, 1, 5000) != 1) return;
+            const int s = ::accept4(ls, nullptr, nullptr, SOCK_CLOEXEC);
+            const unsigned char offer[] = {0xFF, 0xFD, 44}; // DO com-port control
+            bool open = ::write(s, offer, sizeof offer) == sizeof offer;
+            std::string in;
+            std::size_t scanned = 0;
+            while (run && open) {
+                in += ReadFor(s, 1, 20);
+                for (std::size_t at;
+                     open && (at = in.find("\xFF\xFA\x2C", scanned)) != std::string::npos;) {
+                    const std::size_t end = in.find("\xFF\xF0", at);
+                    if (end == std::string::npos) break;
+                    open = answer(s, in.substr(at, end + 2 - at));
+                    scanned = end + 2;
+                }
+            }
+            ::close(s);
+        });
+    }
+    ~ScriptedServer() {
+        run = false;
+        thread.join();
+        ::close(ls);
+    }
+    std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(port); }
+};
+
 #define NEED_SER2NET()                                                                             \
     if (!ser2nettest::Installed()) QSKIP("ser2net is not installed (scripts/setup installs it)")
 
@@ -194,6 +228,9 @@ void TstRemote::failedConnectsGiveTheirReasonWhileTheWindowGoesOn() {
     QVERIFY(h.Start());
     TChannelUi& c = h.Ch(1);
     BlackHole hole;
+    // Takes the connection, then drops it at the first line setting, as
+    // ser2net does when it cannot open its own device.
+    ScriptedServer dropper([](int, const std::string&) { return false; });
     const std::string refused =
         "rfc2217://127.0.0.1:" + std::to_string(ser2nettest::FreePort(false));
     const struct {
@@ -202,6 +239,7 @@ void TstRemote::failedConnectsGiveTheirReasonWhileTheWindowGoesOn() {
     } cases[] = {
         {refused, "connection refused by 127.0.0.1:"},
         {"tcp://127.0.0.1:0x50", "is not a remote port"},
+        {dropper.Url(), "the server closed the connection"},
         {hole.Url(), "no answer from 127.0.0.1:" + QString::number(hole.port) + " within 5 s"},
     };
     for (const auto& k : cases) {
@@ -324,54 +362,26 @@ void TstRemote::aStoppedServerDisconnectsOnceOrIsWaitedFor() {
 // A scripted server that makes every rate 115200 and answers the other line
 // commands as asked: the channel says at once which rate the line runs at.
 void TstRemote::aRateTheServerCannotMakeIsNamedAtTheConnect() {
-    const int ls = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const std::uint16_t port = ser2nettest::FreePort(false);
-    sockaddr_storage a;
-    socklen_t len;
-    ser2nettest::LoopbackAddress(false, port, a, len);
-    QCOMPARE(::bind(ls, reinterpret_cast<sockaddr*>(&a), len), 0);
-    QCOMPARE(::listen(ls, 1), 0);
-    std::atomic<bool> run{true};
-    std::thread server([&] {
-        pollfd p{ls, POLLIN, 0};
-        if (::poll(&p, 1, 5000) != 1) return;
-        const int s = ::accept4(ls, nullptr, nullptr, SOCK_CLOEXEC);
-        const unsigned char offer[] = {0xFF, 0xFD, 44}; // DO com-port control
-        [[maybe_unused]] auto n = ::write(s, offer, sizeof offer);
-        std::string in;
-        std::size_t scanned = 0;
-        while (run) {
-            in += ReadFor(s, 1, 20);
-            // Each command "IAC SB 44 cmd value... IAC SE" gets its answer.
-            for (std::size_t at; (at = in.find("\xFF\xFA\x2C", scanned)) != std::string::npos;) {
-                const std::size_t end = in.find("\xFF\xF0", at);
-                if (end == std::string::npos) break;
-                const unsigned char cmd = static_cast<unsigned char>(in[at + 3]);
-                std::string answer = in.substr(at, end + 2 - at);
-                answer[3] = static_cast<char>(cmd + 100);
-                if (cmd == 1) answer = std::string("\xFF\xFA\x2C\x65\x00\x01\xC2\x00\xFF\xF0", 10);
-                if (cmd >= 1 && cmd <= 5) n = ::write(s, answer.data(), answer.size());
-                scanned = end + 2;
-            }
-        }
-        ::close(s);
+    // Every command is answered; the rate as 115200 whatever was asked.
+    ScriptedServer server([](int s, std::string command) {
+        const unsigned char cmd = static_cast<unsigned char>(command[3]);
+        command[3] = static_cast<char>(cmd + 100);
+        if (cmd == 1) command = std::string("\xFF\xFA\x2C\x65\x00\x01\xC2\x00\xFF\xF0", 10);
+        if (cmd >= 1 && cmd <= 5) [[maybe_unused]]
+            auto n = ::write(s, command.data(), command.size());
+        return true;
     });
-    {
-        AppHarness h;
-        QVERIFY(h.Start());
-        serial::SetPortMapEntry("COM3", "rfc2217://127.0.0.1:" + std::to_string(port));
-        platform::TakeBeeps();
-        QVERIFY(h.Connect(0, 2));
-        QTRY_COMPARE_WITH_TIMEOUT(h.Main->StatusText(1), QString("connected"), 5000);
-        QVERIFY2(h.Main->NoticeText(0).contains("kept Baudrate: 115200"),
-                 qPrintable(h.Main->NoticeText(0)));
-        QCOMPARE(platform::TakeBeeps(), kPlainBeep);
-        QCOMPARE(h.Ch(0).BaudCombo->currentText(), QString("9600Bd")); // the user's choice stays
-        h.Close();
-    }
-    run = false;
-    server.join();
-    ::close(ls);
+    AppHarness h;
+    QVERIFY(h.Start());
+    serial::SetPortMapEntry("COM3", server.Url());
+    platform::TakeBeeps();
+    QVERIFY(h.Connect(0, 2));
+    QTRY_COMPARE_WITH_TIMEOUT(h.Main->StatusText(1), QString("connected"), 5000);
+    QVERIFY2(h.Main->NoticeText(0).contains("kept Baudrate: 115200"),
+             qPrintable(h.Main->NoticeText(0)));
+    QCOMPARE(platform::TakeBeeps(), kPlainBeep);
+    QCOMPARE(h.Ch(0).BaudCombo->currentText(), QString("9600Bd")); // the user's choice stays
+    h.Close();
 }
 
 void TstRemote::remoteEntriesAreDescribedByNameAlone() {
