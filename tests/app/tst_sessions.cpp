@@ -44,6 +44,16 @@ void StartProgram(QProcess& proc, const QString& exe, const QStringList& args) {
     proc.waitForStarted(10000);
 }
 
+// What each thread of the program waits in, for a failure message.
+QByteArray Threads(QProcess& proc) {
+    QByteArray out = "state " + QByteArray::number(int(proc.state()));
+    const QString dir = QString("/proc/%1/task").arg(proc.processId());
+    for (const QString& tid : QDir(dir).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        out += "; " + ReadFile(dir + "/" + tid + "/comm").trimmed() + ": " +
+               ReadFile(dir + "/" + tid + "/wchan");
+    return out;
+}
+
 // True once the program's window thread waits in its event loop: the window
 // is shown and its session loaded (seen twice, so not a passing wait).
 bool WaitUntilIdle(QProcess& proc, int timeoutMs = 20000) {
@@ -56,6 +66,8 @@ bool WaitUntilIdle(QProcess& proc, int timeoutMs = 20000) {
         if (seen == 2) return true;
         QThread::msleep(30);
     }
+    qWarning("not idle after %lld ms: %s; stderr: %s", t.elapsed(), Threads(proc).constData(),
+             proc.readAllStandardError().constData());
     return false;
 }
 
