@@ -359,6 +359,21 @@ void TstConnect::releasingTheButtonStopsWaitingAndTheChoiceIsStored() {
     QVERIFY(!c.ComPortBtn->isChecked());
     QVERIFY(!h.Ser->ComPort2->Connected());
 
+    // A session loading ends the wait as well, and says so.
+    QVERIFY(h.Connect(1, 3));
+    pty.reset();
+    fs::remove(link);
+    QTRY_VERIFY_WITH_TIMEOUT(h.Ser->Waiting(1), 5000);
+    h.Main->SessionName = "other";
+    h.Main->LoadSession();
+    QVERIFY(!h.Ser->Waiting(1));
+    QVERIFY(!c.LEDcon->LedBlink());
+    QCOMPARE(h.Main->StatusText(3), QString("disconnected"));
+    QCOMPARE(h.Main->NoticeText(1), QString());
+    h.Main->SessionName = "noname";
+    h.Main->LoadSession();
+    c.AutoReconnect->setChecked(true);
+
     // Stored after today's keys; a file without them loads as off.
     h.Close();
     QFile ini(h.IniPath());
