@@ -160,9 +160,10 @@ TEST(PathWatch, ReportsALinkRecreatedAndADirectoryThatCameBack) {
     ASSERT_TRUE(readable(2000));
     EXPECT_TRUE(watch.Drain());
     for (int round = 0; round < 3; ++round) {
+        // Its going is news as well: what was said of it may be out of date.
         fs::remove(link);
-        DrainFor(20ms);
-        watch.Drain();
+        ASSERT_TRUE(readable(2000)) << round;
+        EXPECT_TRUE(watch.Drain());
         fs::create_symlink("/dev/null", link);
         ASSERT_TRUE(readable(2000)) << round;
         EXPECT_TRUE(watch.Drain());
