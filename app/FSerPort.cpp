@@ -544,22 +544,43 @@ void TSerForm::TryReopen(int ch, int retriesLeft) {
     if (!Waiting(ch)) return;
     const unsigned generation = WaitGeneration[ch];
     bool opened = false;
+    QString why; // a path that is there but cannot be used
     try {
         OpenNow(ch, nullptr);
         opened = Port(ch)->Connected();
-    } catch (...) {
+    } catch (const EComPort& e) {
+        const bool missing = e.Code() == 1 && (e.WinCode() == ENOENT || e.WinCode() == ENXIO ||
+                                               e.WinCode() == ENODEV || e.WinCode() == ENOTDIR);
+        if (!missing) {
+            // The reason alone: the notice names the path once.
+            const std::string path = DevicePath(ch), portName = ch == 0 ? PortName1 : PortName2;
+            QString named = QString::fromStdString(path);
+            if (path != portName) named += " (" + QString::fromStdString(portName) + ")";
+            why = FailureText(ch, e).mid(named.size() + 2);
+        }
+    } catch (const std::exception& e) {
+        why = QString::fromUtf8(e.what());
     }
     if (opened) {
         StopWaiting(ch);
         TermMain->ChannelReconnected(ch);
         return;
     }
-    if (retriesLeft > 0)
+    if (retriesLeft > 0) {
         QTimer::singleShot(300, this, [this, ch, generation, retriesLeft] {
             platform::Guarded([&] {
                 if (generation == WaitGeneration[ch]) TryReopen(ch, retriesLeft - 1);
             });
         });
+        return;
+    }
+    // Given up until the next change: a path that came back unusable (busy,
+    // not a serial device, no permission) must not read as still missing.
+    const QString waiting = "waiting for " + QString::fromStdString(DevicePath(ch));
+    if (!why.isEmpty())
+        TermMain->ChannelNotice(ch, waiting + ": " + why);
+    else if (TermMain->NoticeText(ch).startsWith(waiting + ": "))
+        TermMain->ChannelNotice(ch, waiting);
 }
 
 void TSerForm::ComPortBreak(int ch) {

@@ -552,11 +552,8 @@ void TTermMain::ComPortBtnClick(int ch) {
             break;
         }
     } else {
-        const bool waited = SerForm->Waiting(ch) || SerForm->Connecting(ch);
         if (DisconnectSteps(ch, true) > 0)
             platform::MessageBeep(0); // typed bytes were dropped: see the notice
-        else if (waited)
-            ChannelNotice(ch, {}); // no longer waiting or connecting
     }
 }
 
@@ -591,7 +588,14 @@ void TTermMain::ChannelConnectFailed(int ch) {
 // The disconnect steps; the status text is left alone when a session loads.
 std::size_t TTermMain::DisconnectSteps(int ch, bool withStatus) {
     TChannelUi& c = Ch[ch];
+    const bool waited = SerForm->Waiting(ch) || SerForm->Connecting(ch);
     const std::size_t dropped = SerForm->ClosePort(ch);
+    // No longer waiting or connecting, whoever ended it (a session loading
+    // too): "waiting for ..." must not stay on show.
+    if (waited) {
+        StatusPanels[c.StatusPanel]->setText("disconnected");
+        if (dropped == 0) ChannelNotice(ch, {});
+    }
     c.CTSLED->SetChecked(false);
     c.DSRLED->SetChecked(false);
     c.LEDcon->SetLedBlink(false);

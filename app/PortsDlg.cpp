@@ -167,6 +167,13 @@ TPortsDlg::TPortsDlg(TIniEditor* ini, QWidget* parent) : QDialog(parent), FIni(i
 void TPortsDlg::Populate() {
     const auto devices = serial::ListSerialDevices();
     DeviceList->clear();
+    FBytes.clear();
+    for (const auto& d : devices)
+        FBytes.emplace(Q(d.Path), d.Path);
+    for (int i = 0; i < 8; ++i) {
+        FShown[i] = serial::PortMapEntry("COM" + std::to_string(i + 1));
+        FBytes[Q(FShown[i])] = FShown[i]; // the map's own entry wins
+    }
     for (const auto& d : devices) {
         QString what = Q(d.Description);
         if (d.Node != d.Path) what += " \u2014 " + Q(d.Node);
@@ -176,7 +183,6 @@ void TPortsDlg::Populate() {
     DeviceList->resizeColumnToContents(0);
     DeviceList->setColumnWidth(0, DeviceList->columnWidth(0) + 24);
     for (int i = 0; i < 8; ++i) {
-        FShown[i] = serial::PortMapEntry("COM" + std::to_string(i + 1));
         QComboBox* edit = PortEdit[i];
         const QSignalBlocker quiet(edit);
         edit->clear();
@@ -198,15 +204,21 @@ void TPortsDlg::AssignSelected(int port) {
     PortEdit[port]->setCurrentText(item->data(0, Qt::UserRole).toString());
 }
 
+std::string TPortsDlg::Target(int port) const {
+    const QString text = PortEdit[port]->currentText().trimmed();
+    const auto offered = FBytes.find(text);
+    return offered != FBytes.end() ? offered->second : text.toStdString();
+}
+
 void TPortsDlg::UpdateDescription(int port) {
-    const std::string text = PortEdit[port]->currentText().trimmed().toStdString();
+    const std::string text = Target(port);
     PortDesc[port]->setText(text.empty() ? "the usual device" : Q(serial::DescribeTarget(text)));
 }
 
 std::map<int, std::string> TPortsDlg::Changes() const {
     std::map<int, std::string> changes;
     for (int i = 0; i < 8; ++i) {
-        const std::string text = PortEdit[i]->currentText().trimmed().toStdString();
+        const std::string text = Target(i);
         if (text == FShown[i]) continue;
         const std::string stored = text.empty() ? text : serial::StablePath(text);
         if (stored != FShown[i]) changes[i + 1] = stored;

@@ -83,6 +83,12 @@ public:
 private:
     void AssignSelected(int port);
     void UpdateDescription(int port);
+    // What a COM row holds as a path: the exact bytes of an entry or device
+    // the dialog offered, else the text as typed.
+    std::string Target(int port) const;
     TIniEditor* FIni;
     std::array<std::string, 8> FShown; // the map's entries when the dialog was filled
+    // Paths whose bytes are no UTF-8 show with replacement characters: the
+    // text shown leads back to the bytes, so an untouched entry is kept.
+    std::map<QString, std::string> FBytes;
 };

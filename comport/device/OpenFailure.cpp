@@ -93,6 +93,9 @@ std::string OpenFailureReason(const std::string& path, int error) {
         return "no such device";
     case EACCES:
     case EPERM: {
+        // A file that is no device would not open as one with any group.
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && !S_ISCHR(st.st_mode)) return "not a serial device";
         const std::string group = DeviceGroup(path);
         // root owns a device nobody else may open: no group helps then.
         if (group.empty() || group == "root") return "permission denied";

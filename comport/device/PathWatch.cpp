@@ -22,8 +22,10 @@ bool IsDirectory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-constexpr std::uint32_t kMask =
-    IN_CREATE | IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+// Going again counts too: what the owner said about the path that came back
+// (busy, not a serial device) may be out of date.
+constexpr std::uint32_t kMask = IN_CREATE | IN_MOVED_TO | IN_ATTRIB | IN_DELETE | IN_MOVED_FROM |
+                                IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
 } // namespace
 

@@ -329,6 +329,24 @@ void TstConnect::autoReconnectFollowsTheDeviceOverThreeUnplugs() {
         QCOMPARE(h.Main->RxData1(), received);
         QCOMPARE(h.Main->TxData1(), sent);
     }
+
+    // Back as something unusable: the wait says why instead of reading as
+    // still missing, and goes on to the real device.
+    pty.reset();
+    fs::remove(link);
+    QTRY_VERIFY_WITH_TIMEOUT(h.Ser->Waiting(0), 5000);
+    QVERIFY(WriteFile(QString::fromStdString(link), "not a tty"));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        h.Main->NoticeText(0),
+        "waiting for " + QString::fromStdString(link) + ": not a serial device", 5000);
+    QVERIFY(c.ComPortBtn->isChecked());
+    fs::remove(link);
+    QTRY_COMPARE_WITH_TIMEOUT(h.Main->NoticeText(0), "waiting for " + QString::fromStdString(link),
+                              5000);
+    pty = std::make_unique<Pty>();
+    fs::create_symlink(pty->SlavePath, link);
+    QTRY_COMPARE_WITH_TIMEOUT(h.Main->StatusText(1), QString("connected"), 2000);
+    QCOMPARE(h.Main->NoticeText(0), QString());
     QVERIFY2(h.Errors.empty(), h.Errors.empty() ? "" : h.Errors.front().c_str());
 }
 
@@ -358,6 +376,21 @@ void TstConnect::releasingTheButtonStopsWaitingAndTheChoiceIsStored() {
     QTest::qWait(500);
     QVERIFY(!c.ComPortBtn->isChecked());
     QVERIFY(!h.Ser->ComPort2->Connected());
+
+    // A session loading ends the wait as well, and says so.
+    QVERIFY(h.Connect(1, 3));
+    pty.reset();
+    fs::remove(link);
+    QTRY_VERIFY_WITH_TIMEOUT(h.Ser->Waiting(1), 5000);
+    h.Main->SessionName = "other";
+    h.Main->LoadSession();
+    QVERIFY(!h.Ser->Waiting(1));
+    QVERIFY(!c.LEDcon->LedBlink());
+    QCOMPARE(h.Main->StatusText(3), QString("disconnected"));
+    QCOMPARE(h.Main->NoticeText(1), QString());
+    h.Main->SessionName = "noname";
+    h.Main->LoadSession();
+    c.AutoReconnect->setChecked(true);
 
     // Stored after today's keys; a file without them loads as off.
     h.Close();

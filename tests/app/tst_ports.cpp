@@ -45,6 +45,7 @@ private slots:
     void dropDownShowsWhatEachNameIs();
     void portsDialogWritesPortsAndASecondStartUsesIt();
     void portsDialogRefusesWhatCannotBeStored();
+    void portsDialogKeepsPathsItCannotShowExactly();
     void deviceLinkComingAndGoingUpdatesTheLines();
 };
 
@@ -154,6 +155,42 @@ void TstPorts::portsDialogRefusesWhatCannotBeStored() {
     QVERIFY2(shown.contains("COM1") && shown.contains("relative/dev"), qPrintable(shown));
     QCOMPARE(ReadFile(h.IniPath()), QByteArray("[Ports]\r\nCOM1=/dev/ttyUSB7\r\n"));
     QCOMPARE(serial::PortMapEntry("COM1"), std::string("/dev/ttyUSB7"));
+}
+
+// A link named in another encoding than UTF-8 (and with a blank) shows with
+// a replacement character; an untouched entry, or the same device chosen
+// again, keeps its bytes.
+void TstPorts::portsDialogKeepsPathsItCannotShowExactly() {
+    Pty pty;
+    QVERIFY(pty.Master >= 0);
+    QTemporaryDir dir;
+    const QByteArray link = dir.path().toUtf8() + "/caf\xe9 adapter";
+    QVERIFY(::symlink(pty.SlavePath.c_str(), link.constData()) == 0);
+    const QByteArray before = "[Ports]\r\nCOM5=" + link + "\r\nCOM6=" + link + "\r\n";
+    QVERIFY(WriteFile(dir.filePath("Zelmar.ini"), before));
+    AppHarness h({}, dir.path());
+    QVERIFY(h.Start());
+    TPortsDlg* dlg = h.Main->PortsDlg;
+    QString described;
+    QTimer::singleShot(0, [&] {
+        described = dlg->PortDesc[4]->text();
+        dlg->PortEdit[0]->setCurrentText("null-modem:1b");
+        // COM6 cleared and the same entry chosen again from its list.
+        dlg->PortEdit[5]->setCurrentText("");
+        dlg->PortEdit[5]->setCurrentIndex(
+            dlg->PortEdit[5]->findText(dlg->PortEdit[4]->currentText()));
+        dlg->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    h.Main->PortsItem->trigger();
+    const QByteArray after = ReadFile(h.IniPath());
+    QVERIFY2(after.contains("COM5=" + link + "\r\n") && after.contains("COM6=" + link + "\r\n"),
+             after.toPercentEncoding().constData());
+    QVERIFY(after.contains("COM1=null-modem:1b\r\n"));
+    QCOMPARE(described, QString("pseudo-terminal"));
+    QCOMPARE(serial::PortMapEntry("COM5"), link.toStdString());
+    QVERIFY(h.Connect(0, 4));
+    QVERIFY(pty.WriteAll("ok", 2));
+    QTRY_COMPARE(h.Main->RxData1(), std::string("ok"));
 }
 
 void TstPorts::deviceLinkComingAndGoingUpdatesTheLines() {
