@@ -117,15 +117,16 @@ public:
             AppendCommand(b, SET_STOPSIZE, kStop[d.StopBits]);
             control(outFlow);
             control(inFlow);
-            // Enabled lines go up; a line under control before goes down when disabled.
+            // Enabled lines go up; an enabled line goes down when disabled (one
+            // leaving a handshake keeps its level for its new owner to set).
             const std::uint32_t rts = d.Flags & fRtsControlMask,
                                 oldRts = FDcb.Flags & fRtsControlMask;
             const std::uint32_t dtr = d.Flags & fDtrControlMask,
                                 oldDtr = FDcb.Flags & fDtrControlMask;
             if (dtr == fDtrControlEnable) control(CONTROL_DTR_ON);
-            if (dtr == 0 && oldDtr != 0) control(CONTROL_DTR_OFF);
+            if (dtr == 0 && oldDtr == fDtrControlEnable) control(CONTROL_DTR_OFF);
             if (rts == fRtsControlEnable || rtsHandshake) control(CONTROL_RTS_ON);
-            if (rts == 0 && oldRts != 0) control(CONTROL_RTS_OFF);
+            if (rts == 0 && oldRts == fRtsControlEnable) control(CONTROL_RTS_OFF);
             Send(b);
             ++FRatesAsked;
             FAskedRate = d.BaudRate;

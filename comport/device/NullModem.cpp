@@ -83,11 +83,12 @@ public:
         e.dcb = dcb;
         bool rts = e.rts, dtr = e.dtr;
         // An enabled line goes up; a disabled one goes down only when it was
-        // under control before, so SetRTS/SetDTR settings survive reconfiguring.
+        // enabled before, so SetRTS/SetDTR settings survive reconfiguring and
+        // a line leaving a handshake keeps its level for its new owner to set.
         if (RtsMode(dcb) == fRtsControlEnable) rts = true;
-        if (RtsMode(dcb) == 0 && RtsMode(old) != 0) rts = false;
+        if (RtsMode(dcb) == 0 && RtsMode(old) == fRtsControlEnable) rts = false;
         if (DtrMode(dcb) == fDtrControlEnable) dtr = true;
-        if (DtrMode(dcb) == 0 && DtrMode(old) != 0) dtr = false;
+        if (DtrMode(dcb) == 0 && DtrMode(old) == fDtrControlEnable) dtr = false;
         SetLines(rts, dtr);
         UpdateHandshake();
         FCable->cv.notify_all();

@@ -194,14 +194,16 @@ public:
                 return refuse(EINVAL);
         }
 
-        // Enabled lines go up; a line under control before goes down when
-        // disabled; a line that was already disabled keeps what SetRTS/SetDTR made it.
+        // Enabled lines go up; an enabled line goes down when disabled; a line
+        // that was already disabled keeps what SetRTS/SetDTR made it, and one
+        // leaving a handshake keeps its level for its new owner to set, so
+        // the board on the line sees no needless pulse.
         int up = 0, down = 0;
         const std::uint32_t dtr = d.Flags & fDtrControlMask, oldDtr = FDcb.Flags & fDtrControlMask;
         if (rts == fRtsControlEnable || enterHandshake) up |= TIOCM_RTS;
-        if (rts == 0 && oldRts != 0) down |= TIOCM_RTS;
+        if (rts == 0 && oldRts == fRtsControlEnable) down |= TIOCM_RTS;
         if (dtr == fDtrControlEnable) up |= TIOCM_DTR;
-        if (dtr == 0 && oldDtr != 0) down |= TIOCM_DTR;
+        if (dtr == 0 && oldDtr == fDtrControlEnable) down |= TIOCM_DTR;
         if (FModemLines) {
             if (up && ::ioctl(FFd, TIOCMBIS, &up) != 0) return Fail(errno);
             if (down && ::ioctl(FFd, TIOCMBIC, &down) != 0) return Fail(errno);

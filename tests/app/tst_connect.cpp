@@ -461,6 +461,25 @@ void TstConnect::flowControlHoldsAndReleasesOutput() {
     QTRY_COMPARE_WITH_TIMEOUT(h.Main->RxData2(), std::string("abcxyzq"), 5000);
     QVERIFY(h.Errors.empty());
 
+    // Switching RTS/CTS on and off with the RTS button down never drops RTS:
+    // the far end sees no CTS change at all.
+    if (!a.RTSbtn->isChecked()) QTest::mouseClick(a.RTSbtn, Qt::LeftButton);
+    QVERIFY(a.RTSbtn->isChecked());
+    QTest::qWait(200); // the far end has seen RTS go up
+    int ctsEvents = 0;
+    TComPortN* far = h.Ser->Port(1);
+    const auto was = far->OnCTSChange;
+    far->OnCTSChange = [&](TCustomComPort* p, bool on) {
+        ++ctsEvents;
+        was(p, on);
+    };
+    Pick(a.HskCombo, 1);
+    Pick(a.HskCombo, 0);
+    QTest::qWait(300);
+    QCOMPARE(ctsEvents, 0);
+    QVERIFY(a.RTSbtn->isChecked());
+    far->OnCTSChange = was;
+
     // Stored as before.
     Pick(a.HskCombo, 1);
     h.Close();
