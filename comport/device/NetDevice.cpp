@@ -12,8 +12,12 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,6 +30,10 @@ using Clock = TFdDevice::Clock;
 constexpr std::size_t kChunk = 65536;
 constexpr std::uint32_t kWriteChunk = 16384;
 constexpr int kSliceMs = 20;
+// A server that answers nothing for this long while our bytes wait for its
+// answer is gone. The socket's keep-alive covers a quiet connection only.
+constexpr std::uint32_t kSilenceMs = 11000;
+constexpr int kSilenceCheckMs = 1000;
 constexpr std::uint8_t kLineMask = LINE_BREAK | LINE_FRAMING | LINE_PARITY | LINE_OVERRUN;
 
 thread_local std::string tlsReason;
@@ -181,6 +189,8 @@ public:
                     written += Withdraw(in + written, start, end);
                     return true;
                 }
+                if (ServerSilent()) MarkGone(ETIMEDOUT);
+                if (FGone) return Fail(FGoneError);
                 pollfd p{FFd, POLLOUT, 0};
                 lock.unlock();
                 ::poll(&p, 1, deadline ? MillisUntil(*deadline) : kSliceMs);
@@ -286,7 +296,27 @@ private:
         TPollPlan plan = TFdDevice::PlanPoll();
         if (OutPending()) plan.events |= POLLOUT;
         plan.timeoutMs = AckWaitMs();
+        // Bytes in the socket that the server has yet to answer: look again
+        // soon whether it still answers at all.
+        int unanswered = 0;
+        if (::ioctl(FFd, SIOCOUTQ, &unanswered) == 0 && unanswered > 0) {
+            if (ServerSilent()) MarkGone(ETIMEDOUT);
+            plan.timeoutMs = FGone                ? 0
+                             : plan.timeoutMs < 0 ? kSilenceCheckMs
+                                                  : std::min(plan.timeoutMs, kSilenceCheckMs);
+        }
         return plan;
+    }
+
+    // The server has sent no acknowledgement for kSilenceMs while the
+    // connection resends data or probes a closed window in vain. A server that
+    // merely stops reading still answers the probes, and is not gone.
+    bool ServerSilent() const {
+        tcp_info info{};
+        socklen_t len = sizeof info;
+        if (::getsockopt(FFd, IPPROTO_TCP, TCP_INFO, &info, &len) != 0) return false;
+        return (info.tcpi_retransmits > 0 || info.tcpi_probes > 1) &&
+               info.tcpi_last_ack_recv >= kSilenceMs;
     }
 
     void Polled(short revents, const TPollPlan&) override {
