@@ -293,7 +293,14 @@ private:
 
     TPollPlan PlanPoll() override {
         CheckAcks();
+        // Bytes queued while connecting, before anyone listened, are told
+        // now: no later byte may come to announce them.
+        if (FUnannounced && (FMask & EV_RXCHAR)) {
+            FUnannounced = false;
+            if (Queued() > 0) AddEvents(EV_RXCHAR);
+        }
         TPollPlan plan = TFdDevice::PlanPoll();
+        if (FHistory & FMask) plan.timeoutMs = 0;
         if (OutPending()) plan.events |= POLLOUT;
         plan.timeoutMs = AckWaitMs();
         // Bytes in the socket that the server has yet to answer: look again
@@ -350,7 +357,9 @@ private:
     // Waits (FMutex released) until input may be there or the deadline, at
     // most one slice, then takes it.
     void WaitInput(std::unique_lock<std::mutex>& lock, Clock::time_point deadline) {
-        pollfd p{FFd, static_cast<short>(POLLIN | (OutPending() ? POLLOUT : 0)), 0};
+        // A full queue takes nothing more: polling for input then would spin.
+        const short in = QueueFull() ? 0 : POLLIN;
+        pollfd p{FFd, static_cast<short>(in | (OutPending() ? POLLOUT : 0)), 0};
         lock.unlock();
         ::poll(&p, 1, MillisUntil(deadline));
         lock.lock();
@@ -455,6 +464,7 @@ private:
 
     // Takes what the socket holds into the queue, answering negotiations and taking notices.
     void Take(std::uint32_t& events) override {
+        const std::uint32_t before = Queued();
         while (!QueueFull()) {
             FChunk.resize(kChunk);
             const ssize_t n = ::recv(FFd, FChunk.data(), kChunk, MSG_DONTWAIT);
@@ -483,6 +493,7 @@ private:
             }
             if (static_cast<std::size_t>(n) < kChunk) break;
         }
+        if (Queued() > before && !(FMask & EV_RXCHAR)) FUnannounced = true;
         CheckAcks();
     }
 
@@ -535,6 +546,7 @@ private:
     std::array<bool, 13> FSilent{};
     std::function<void(const std::string&)> FNotice;
     std::vector<std::string> FUntold; // notices from before FNotice was set
+    bool FUnannounced = false;        // bytes queued while no one listened for them
 };
 
 } // namespace

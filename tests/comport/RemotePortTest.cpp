@@ -514,6 +514,47 @@ TEST(RemotePort, AVanishedServerIsNoticedAlsoWhileSending) {
     ::close(stalledPeer);
 }
 
+// A server that pours out data before it even agrees to the line control:
+// connecting waits without spinning, and what came meanwhile is handed on
+// after the open, whole and in order, with nothing more arriving to announce it.
+TEST(RemotePort, DataPouredOutWhileConnectingIsDeliveredAfterTheOpen) {
+    Listener l;
+    const std::string url = "rfc2217://127.0.0.1:" + std::to_string(l.port);
+    const std::string burst = RandomBytes(1 << 21, 9); // 0xFF among them
+    Bytes wire;
+    AppendData(wire, reinterpret_cast<const std::uint8_t*>(burst.data()), burst.size());
+    AppendNegotiation(wire, DO, OPT_COM_PORT);
+    std::atomic<bool> done{false};
+    std::thread server([&] {
+        const int s = l.Accept();
+        WriteAll(s, std::string(wire.begin(), wire.end()));
+        while (!done)
+            ReadFor(s, 1 << 20, 50);
+        ::close(s);
+    });
+    std::unique_ptr<serial::ISerialDevice> ahead;
+    long long cpu = 0; // ms
+    std::thread([&] {
+        timespec t0, t1;
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t0);
+        ahead = serial::OpenNetDevice(url);
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t1);
+        cpu = (t1.tv_sec - t0.tv_sec) * 1000 + (t1.tv_nsec - t0.tv_nsec) / 1000000;
+    }).join();
+    ASSERT_TRUE(ahead);
+    EXPECT_LT(cpu, 300) << "ms of CPU while connecting: it spun";
+    RemotePort p(url);
+    {
+        const serial::TPreparedNetDevice offer(url, std::move(ahead));
+        p.port.Open();
+    }
+    EXPECT_TRUE(WaitFor([&] { return p.rx.size() >= burst.size(); }, 10s)) << p.rx.size();
+    EXPECT_TRUE(p.rx == burst);
+    p.port.Close();
+    done = true;
+    server.join();
+}
+
 bool HaveIpv6Loopback() {
     const int s = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (s < 0) return false;
