@@ -12,8 +12,12 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,6 +30,10 @@ using Clock = TFdDevice::Clock;
 constexpr std::size_t kChunk = 65536;
 constexpr std::uint32_t kWriteChunk = 16384;
 constexpr int kSliceMs = 20;
+// A server that answers nothing for this long while our bytes wait for its
+// answer is gone. The socket's keep-alive covers a quiet connection only.
+constexpr std::uint32_t kSilenceMs = 11000;
+constexpr int kSilenceCheckMs = 1000;
 constexpr std::uint8_t kLineMask = LINE_BREAK | LINE_FRAMING | LINE_PARITY | LINE_OVERRUN;
 
 thread_local std::string tlsReason;
@@ -182,6 +190,8 @@ public:
                     written += Withdraw(in + written, start, end);
                     return true;
                 }
+                if (ServerSilent()) MarkGone(ETIMEDOUT);
+                if (FGone) return Fail(FGoneError);
                 pollfd p{FFd, POLLOUT, 0};
                 lock.unlock();
                 ::poll(&p, 1, deadline ? MillisUntil(*deadline) : kSliceMs);
@@ -284,10 +294,37 @@ private:
 
     TPollPlan PlanPoll() override {
         CheckAcks();
+        // Bytes queued while connecting, before anyone listened, are told
+        // now: no later byte may come to announce them.
+        if (FUnannounced && (FMask & EV_RXCHAR)) {
+            FUnannounced = false;
+            if (Queued() > 0) AddEvents(EV_RXCHAR);
+        }
         TPollPlan plan = TFdDevice::PlanPoll();
+        if (FHistory & FMask) plan.timeoutMs = 0;
         if (OutPending()) plan.events |= POLLOUT;
         plan.timeoutMs = AckWaitMs();
+        // Bytes in the socket that the server has yet to answer: look again
+        // soon whether it still answers at all.
+        int unanswered = 0;
+        if (::ioctl(FFd, SIOCOUTQ, &unanswered) == 0 && unanswered > 0) {
+            if (ServerSilent()) MarkGone(ETIMEDOUT);
+            plan.timeoutMs = FGone                ? 0
+                             : plan.timeoutMs < 0 ? kSilenceCheckMs
+                                                  : std::min(plan.timeoutMs, kSilenceCheckMs);
+        }
         return plan;
+    }
+
+    // The server has sent no acknowledgement for kSilenceMs while the
+    // connection resends data or probes a closed window in vain. A server that
+    // merely stops reading still answers the probes, and is not gone.
+    bool ServerSilent() const {
+        tcp_info info{};
+        socklen_t len = sizeof info;
+        if (::getsockopt(FFd, IPPROTO_TCP, TCP_INFO, &info, &len) != 0) return false;
+        return (info.tcpi_retransmits > 0 || info.tcpi_probes > 1) &&
+               info.tcpi_last_ack_recv >= kSilenceMs;
     }
 
     void Polled(short revents, const TPollPlan&) override {
@@ -321,7 +358,9 @@ private:
     // Waits (FMutex released) until input may be there or the deadline, at
     // most one slice, then takes it.
     void WaitInput(std::unique_lock<std::mutex>& lock, Clock::time_point deadline) {
-        pollfd p{FFd, static_cast<short>(POLLIN | (OutPending() ? POLLOUT : 0)), 0};
+        // A full queue takes nothing more: polling for input then would spin.
+        const short in = QueueFull() ? 0 : POLLIN;
+        pollfd p{FFd, static_cast<short>(in | (OutPending() ? POLLOUT : 0)), 0};
         lock.unlock();
         ::poll(&p, 1, MillisUntil(deadline));
         lock.lock();
@@ -426,6 +465,7 @@ private:
 
     // Takes what the socket holds into the queue, answering negotiations and taking notices.
     void Take(std::uint32_t& events) override {
+        const std::uint32_t before = Queued();
         while (!QueueFull()) {
             FChunk.resize(kChunk);
             const ssize_t n = ::recv(FFd, FChunk.data(), kChunk, MSG_DONTWAIT);
@@ -454,6 +494,7 @@ private:
             }
             if (static_cast<std::size_t>(n) < kChunk) break;
         }
+        if (Queued() > before && !(FMask & EV_RXCHAR)) FUnannounced = true;
         CheckAcks();
     }
 
@@ -506,6 +547,7 @@ private:
     std::array<bool, 13> FSilent{};
     std::function<void(const std::string&)> FNotice;
     std::vector<std::string> FUntold; // notices from before FNotice was set
+    bool FUnannounced = false;        // bytes queued while no one listened for them
 };
 
 } // namespace

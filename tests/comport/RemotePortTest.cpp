@@ -12,13 +12,16 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <mutex>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -417,6 +420,138 @@ TEST(RemotePort, SettingsAnsweredWhileConnectingShowAtTheOpen) {
     EXPECT_NE(notices[0].find("set control"), std::string::npos) << notices[0];
     p.port.Close();
     run = false;
+    server.join();
+}
+
+// A loopback of its own (a network namespace, made by a helper thread), so a
+// test can pull it down under an open connection: a server that vanishes
+// without a word. Needs the right to make namespaces (root); else skipped.
+struct IsolatedLoopback {
+    int control = -1; // a socket in the namespace, to switch its loopback
+    std::unique_ptr<Listener> listener;
+    std::vector<std::unique_ptr<serial::ISerialDevice>> devices;
+
+    // Connects `count` devices of the scheme to a listener there.
+    bool Start(const std::string& scheme, int count) {
+        bool ok = false;
+        std::thread([&] {
+            if (::unshare(CLONE_NEWNET) != 0) return;
+            control = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            if (control < 0 || !Switch(true)) return;
+            listener = std::make_unique<Listener>();
+            for (int i = 0; i < count; ++i)
+                devices.push_back(serial::OpenNetDevice(
+                    scheme + "://127.0.0.1:" + std::to_string(listener->port)));
+            ok = std::all_of(devices.begin(), devices.end(), [](auto& d) { return !!d; });
+        }).join();
+        return ok;
+    }
+    bool Switch(bool up) const {
+        ifreq r{};
+        std::strcpy(r.ifr_name, "lo");
+        if (::ioctl(control, SIOCGIFFLAGS, &r) != 0) return false;
+        r.ifr_flags = static_cast<short>(up ? (r.ifr_flags | IFF_UP) : (r.ifr_flags & ~IFF_UP));
+        return ::ioctl(control, SIOCSIFFLAGS, &r) == 0;
+    }
+    ~IsolatedLoopback() {
+        devices.clear();
+        listener.reset();
+        if (control >= 0) ::close(control);
+    }
+};
+
+// A server gone without a word is noticed in seconds, both by a quiet
+// connection and by one with typed bytes still unanswered (where the socket's
+// keep-alive never runs); a server that merely stops reading is not gone.
+TEST(RemotePort, AVanishedServerIsNoticedAlsoWhileSending) {
+    IsolatedLoopback net;
+    if (!net.Start("tcp", 2)) GTEST_SKIP() << "cannot make a network namespace here";
+    const std::string url = "tcp://127.0.0.1:" + std::to_string(net.listener->port);
+    std::vector<std::unique_ptr<RemotePort>> ports;
+    std::vector<int> peers;
+    for (auto& d : net.devices) {
+        ports.push_back(std::make_unique<RemotePort>(url));
+        const serial::TPreparedNetDevice offer(url, std::move(d));
+        ports.back()->port.Open();
+        peers.push_back(net.listener->Accept());
+        ASSERT_GE(peers.back(), 0);
+    }
+    RemotePort& quiet = *ports[0];
+    RemotePort& typing = *ports[1];
+    // A server that is there but reads nothing: our bytes wait as long as it likes.
+    Listener reachable;
+    RemotePort stalled("tcp://127.0.0.1:" + std::to_string(reachable.port));
+    stalled.port.Open();
+    const int stalledPeer = reachable.Accept();
+    stalled.port.Timeouts().SetWriteTotalMultiplier(0);
+    stalled.port.Timeouts().SetWriteTotalConstant(100);
+    const std::string block(1 << 20, 'x');
+    std::atomic<bool> stop{false};
+    std::thread flooder([&] {
+        try {
+            while (!stop)
+                stalled.port.Write(block.data(), static_cast<int>(block.size()));
+        } catch (const EComPort&) {
+        }
+    });
+    EXPECT_EQ(typing.port.Write("a", 1), 1);
+    EXPECT_EQ(ReadFor(peers[1], 1, 2000), "a");
+
+    ASSERT_TRUE(net.Switch(false));
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(typing.port.Write("b", 1), 1); // taken by the socket, never answered
+    EXPECT_TRUE(WaitFor([&] { return quiet.log.Count("DeviceLost") == 1; }, 20s));
+    EXPECT_TRUE(WaitFor([&] { return typing.log.Count("DeviceLost") == 1; }, 20s))
+        << "unanswered for " << MsSince(t0) << " ms";
+    EXPECT_LT(MsSince(t0), 16000);
+    EXPECT_EQ(stalled.log.Count("DeviceLost"), 0) << "a stalled server is no vanished one";
+    int win = 0;
+    EXPECT_EQ(CodeOf([&] { typing.port.Write("c", 1); }, &win), 2);
+    stop = true;
+    flooder.join();
+    for (int peer : peers)
+        ::close(peer);
+    ::close(stalledPeer);
+}
+
+// A server that pours out data before it even agrees to the line control:
+// connecting waits without spinning, and what came meanwhile is handed on
+// after the open, whole and in order, with nothing more arriving to announce it.
+TEST(RemotePort, DataPouredOutWhileConnectingIsDeliveredAfterTheOpen) {
+    Listener l;
+    const std::string url = "rfc2217://127.0.0.1:" + std::to_string(l.port);
+    const std::string burst = RandomBytes(1 << 21, 9); // 0xFF among them
+    Bytes wire;
+    AppendData(wire, reinterpret_cast<const std::uint8_t*>(burst.data()), burst.size());
+    AppendNegotiation(wire, DO, OPT_COM_PORT);
+    std::atomic<bool> done{false};
+    std::thread server([&] {
+        const int s = l.Accept();
+        WriteAll(s, std::string(wire.begin(), wire.end()));
+        while (!done)
+            ReadFor(s, 1 << 20, 50);
+        ::close(s);
+    });
+    std::unique_ptr<serial::ISerialDevice> ahead;
+    long long cpu = 0; // ms
+    std::thread([&] {
+        timespec t0, t1;
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t0);
+        ahead = serial::OpenNetDevice(url);
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t1);
+        cpu = (t1.tv_sec - t0.tv_sec) * 1000 + (t1.tv_nsec - t0.tv_nsec) / 1000000;
+    }).join();
+    ASSERT_TRUE(ahead);
+    EXPECT_LT(cpu, 300) << "ms of CPU while connecting: it spun";
+    RemotePort p(url);
+    {
+        const serial::TPreparedNetDevice offer(url, std::move(ahead));
+        p.port.Open();
+    }
+    EXPECT_TRUE(WaitFor([&] { return p.rx.size() >= burst.size(); }, 10s)) << p.rx.size();
+    EXPECT_TRUE(p.rx == burst);
+    p.port.Close();
+    done = true;
     server.join();
 }
 
