@@ -33,6 +33,8 @@ constexpr std::size_t kChunk = 65536;
 constexpr int kModemPollMs = 20;
 // Blocked transfers look for an abort this often.
 constexpr int kAbortSliceMs = 100;
+// How long a close lets the driver go on sending what it holds.
+constexpr long kCloseDrainMs = 500;
 constexpr std::uint32_t kLineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
 
 speed_t SpeedCode(std::uint32_t rate) {
@@ -110,7 +112,10 @@ public:
     }
 
     // HUPCL is off: closing leaves DTR and RTS as they are.
-    ~TTtyDevice() override { ::ioctl(FFd, TIOCNXCL); }
+    ~TTtyDevice() override {
+        if (!FGone) DrainBeforeClose();
+        ::ioctl(FFd, TIOCNXCL);
+    }
 
     bool SetCommState(const DCB& d) override {
         if (!PlausibleDCB(d)) return Fail(EINVAL);
@@ -391,6 +396,33 @@ private:
         }
         if ((flags & PURGE_TXCLEAR) && ::ioctl(FFd, TCFLSH, TCOFLUSH) != 0) return Fail(errno);
         return true;
+    }
+
+    // The last close of a tty waits until the driver has sent what it holds,
+    // for up to the port's closing wait (30 s on serial drivers): with the line
+    // held by CTS or XOFF the disconnect would hang that long. Output that is
+    // still moving gets a moment to go; what is left is discarded, so the close
+    // returns at once.
+    void DrainBeforeClose() {
+        using std::chrono::milliseconds;
+        const auto start = Clock::now();
+        // a stall of about twenty characters' time means the line is held
+        const std::uint32_t baud = FDcb.BaudRate ? FDcb.BaudRate : 9600;
+        const milliseconds stall(std::clamp<long>(200'000L / baud, 100, kCloseDrainMs));
+        int last = -1;
+        auto moved = start;
+        for (;;) {
+            int queued = 0;
+            if (::ioctl(FFd, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
+            const auto now = Clock::now();
+            if (last < 0 || queued < last) {
+                last = queued;
+                moved = now;
+            }
+            if (now - start >= milliseconds(kCloseDrainMs) || now - moved >= stall) break;
+            std::this_thread::sleep_for(milliseconds(5));
+        }
+        ::ioctl(FFd, TCFLSH, TCOFLUSH);
     }
 
     bool Aborted(const unsigned& counter, unsigned seen) {

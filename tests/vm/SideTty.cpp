@@ -13,7 +13,18 @@ SideTty::SideTty(const char* path)
     : FFd(::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {}
 
 SideTty::~SideTty() {
+    Close();
+}
+
+void SideTty::Close() {
     if (FFd >= 0) ::close(FFd);
+    FFd = -1;
+}
+
+bool SideTty::Open(const char* path) {
+    Close();
+    FFd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    return FFd >= 0;
 }
 
 TtySettings SideTty::Settings() const {

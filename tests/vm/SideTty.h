@@ -29,6 +29,10 @@ public:
     SideTty& operator=(const SideTty&) = delete;
 
     bool IsOpen() const { return FFd >= 0; }
+    // A tty's last close is the one that waits for its output: a test that
+    // watches that close lets go of the tty first, and takes it again after.
+    void Close();
+    bool Open(const char* path);
     TtySettings Settings() const;
     int Lines() const; // -1 on failure
     bool Set(int bits);

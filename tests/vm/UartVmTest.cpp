@@ -795,6 +795,56 @@ TEST_F(VmFlowControl, AFullInputDropsRtsUntilReadAndASettingChangeDoesNotRaiseIt
                 queued, ms, rx.size(), n);
 }
 
+// The last close of a serial tty waits until the driver has sent what it
+// holds, for up to the port's closing wait (30 s): a disconnect while the far
+// end holds the line must not wait that out. With an event thread the queues
+// are purged before the close; a port without events closes with them full.
+TEST_F(VmFlowControl, ClosingWithOutputHeldByCtsOrXoffReturnsAtOnce) {
+    for (bool events : {true, false})
+        for (bool xoff : {false, true}) {
+            const std::string how =
+                std::string(xoff ? "XOFF" : "CTS low") + (events ? ", with events" : ", no events");
+            SCOPED_TRACE(how);
+            ASSERT_TRUE(side.IsOpen() || side.Open(kLoopTty)) << std::strerror(errno);
+            ASSERT_TRUE(side.Set(kLoop));
+            ASSERT_TRUE(side.Clear(kDtr | kRts | kOut1));
+            port.SetEvents(events ? AllComEvents : TComEvents(0));
+            port.Open();
+            StartSending();
+            if (xoff) {
+                // Looped back, the port's own XOFF stops its output.
+                port.FlowControl().SetXonXoffOut(true);
+                sender.Enqueue("\x13");
+                ASSERT_TRUE(sender.WaitIdle(2000)) << Where();
+                DrainFor(100ms);
+            } else {
+                port.FlowControl().SetOutCTSFlow(true); // RTS low, so CTS low
+            }
+            sender.Enqueue(Stream(0xC105u, 300));
+            ASSERT_TRUE(WaitFor([&] { return side.OutQueue() > 0; }, 2s)) << Where();
+            DrainFor(200ms);
+            ASSERT_GT(side.OutQueue(), 0) << "the line did not hold the output; " << Where();
+            side.Close(); // the port's descriptor is the tty's last
+            const auto t0 = Clock::now();
+            sender.Stop();
+            port.Close();
+            const auto ms = MsSince(t0);
+            std::printf("[ vm ] disconnect with 300 bytes held by %s: %lld ms\n", how.c_str(), ms);
+            EXPECT_LT(ms, 1500);
+            EXPECT_FALSE(port.Connected());
+            // The discarded bytes do not come out on the next connection.
+            port.FlowControl().SetFlowControl(fcNone);
+            port.SetEvents(AllComEvents);
+            ASSERT_TRUE(side.Open(kLoopTty));
+            rx.clear();
+            port.Open();
+            EXPECT_EQ(side.OutQueue(), 0);
+            DrainFor(200ms);
+            EXPECT_EQ(rx, "");
+            port.Close();
+        }
+}
+
 TEST_F(VmFlowControl, ARefusedSettingLeavesRtsAsItWas) {
     // The device alone, below the port's retry of single settings: entering
     // the handshake raises RTS first, and takes it back when the rate is refused.
