@@ -741,9 +741,13 @@ TEST_F(VmFlowControl, RtsCtsHandshakePassesABlockWholeAndInOrder) {
         EXPECT_EQ(port.LastErrors(), 0);
         std::printf("[ vm ] RTS/CTS handshake, %s: %zu bytes looped back in %lld ms\n",
                     whileOpen ? "switched on while open" : "set before opening", rx.size(), ms);
+        // Leaving the handshake keeps RTS where it is: the line's new owner
+        // (the RTS button) sets it, so the board sees no pulse.
+        port.FlowControl().SetFlowControl(fcNone);
+        EXPECT_FALSE(side.Settings().rtsCts);
+        EXPECT_TRUE(side.Lines() & kRts) << "leaving the handshake dropped RTS";
         sender.Stop();
         port.Close();
-        port.FlowControl().SetFlowControl(fcNone);
         side.Clear(kRts);
     }
 }
