@@ -13,7 +13,9 @@
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
+#include <poll.h>
 #include <pty.h>
+#include <random>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -24,6 +26,28 @@
 #include <unistd.h>
 
 namespace ser2nettest {
+
+// Random bytes (every value, 0xFF included) from a fixed seed.
+inline std::string RandomBytes(std::size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    std::mt19937 rng(seed);
+    for (auto& c : s)
+        c = static_cast<char>(rng());
+    return s;
+}
+
+// What a descriptor gives until `want` bytes came or it stayed quiet for waitMs.
+inline std::string ReadFor(int fd, std::size_t want, int waitMs) {
+    std::string out;
+    pollfd p{fd, POLLIN, 0};
+    while (out.size() < want && ::poll(&p, 1, waitMs) > 0) {
+        char buf[65536];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n <= 0) break;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    return out;
+}
 
 inline bool Installed() {
     return ::access("/usr/sbin/ser2net", X_OK) == 0;

@@ -32,25 +32,8 @@ using namespace apptest;
 
 namespace {
 
-std::string RandomBytes(std::size_t n, unsigned seed) {
-    std::string s(n, '\0');
-    std::mt19937 rng(seed);
-    for (auto& c : s)
-        c = static_cast<char>(rng());
-    return s;
-}
-
-std::string ReadFor(int fd, std::size_t want, int waitMs) {
-    std::string out;
-    pollfd p{fd, POLLIN, 0};
-    while (out.size() < want && ::poll(&p, 1, waitMs) > 0) {
-        char buf[4096];
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0) break;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    return out;
-}
+using ser2nettest::RandomBytes;
+using ser2nettest::ReadFor;
 
 // What reaches the pseudo-terminal while the window handles its events.
 std::string Arrived(int fd, std::size_t want) {

@@ -32,6 +32,9 @@ using namespace serial::telnet;
 
 namespace {
 
+using ser2nettest::RandomBytes;
+using ser2nettest::ReadFor;
+
 // A listening socket on 127.0.0.1.
 struct Listener {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -54,18 +57,6 @@ struct Listener {
     }
 };
 
-std::string ReadFor(int fd, std::size_t want, int waitMs) {
-    std::string out;
-    pollfd p{fd, POLLIN, 0};
-    while (out.size() < want && ::poll(&p, 1, waitMs) > 0) {
-        char buf[65536];
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0) break;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    return out;
-}
-
 bool WriteAll(int fd, const std::string& s) {
     std::size_t off = 0;
     while (off < s.size()) {
@@ -78,14 +69,6 @@ bool WriteAll(int fd, const std::string& s) {
             return false;
     }
     return true;
-}
-
-std::string RandomBytes(std::size_t n, unsigned seed) {
-    std::string s(n, '\0');
-    std::mt19937 rng(seed);
-    for (auto& c : s)
-        c = static_cast<char>(rng());
-    return s;
 }
 
 using Ser2net = ser2nettest::Server;
