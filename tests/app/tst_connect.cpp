@@ -16,7 +16,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHelpEvent>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QProcess>
 #include <QSocketNotifier>
@@ -35,22 +34,9 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+using namespace apptest;
 
 namespace {
-
-const std::vector<std::uint32_t> kPlainBeep{0};
-
-void PostKeys(QWidget* w, const QString& text) {
-    for (QChar c : text) {
-        const int key = c.toUpper().unicode();
-        QCoreApplication::postEvent(w, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, c));
-    }
-}
-
-void Pick(QComboBox* list, int index) {
-    list->setCurrentIndex(index);
-    emit list->activated(index);
-}
 
 // Connects COM1 of channel 1 to the device and returns the channel's notice;
 // the connect must fail with a beep.
