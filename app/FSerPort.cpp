@@ -239,11 +239,7 @@ void TSerForm::ConnectDone(const std::shared_ptr<TConnectJob>& job) {
         StartConnect(ch, job->Reconnect);
         return;
     }
-    const QString where = QString::fromStdString(job->Target);
-    const std::string portName = ch == 0 ? PortName1 : PortName2;
-    const QString prefix =
-        where + (job->Target != portName ? " (" + QString::fromStdString(portName) + ")" : "") +
-        ": ";
+    const QString prefix = FailurePrefix(ch);
     Failure[ch].clear();
     Retry[ch].clear();
     if (!job->Device) {
@@ -254,9 +250,8 @@ void TSerForm::ConnectDone(const std::shared_ptr<TConnectJob>& job) {
         try {
             OpenNow(ch, std::move(job->Device));
         } catch (const EComPort& e) {
-            Failure[ch] = FailureText(ch, e);
-            Retry[ch] = Failure[ch].startsWith(prefix) ? Failure[ch].mid(prefix.size())
-                                                       : QString::fromUtf8(e.what());
+            Retry[ch] = FailureReason(ch, e);
+            Failure[ch] = prefix + Retry[ch];
         } catch (const std::exception& e) {
             Retry[ch] = QString::fromUtf8(e.what());
             Failure[ch] = prefix + Retry[ch];
@@ -282,30 +277,41 @@ std::string TSerForm::DevicePath(int ch) const {
     return serial::ResolveDeviceName(ch == 0 ? PortName1 : PortName2);
 }
 
-// A failed open in plain words, after the device path and the port name.
-QString TSerForm::FailureText(int ch, const EComPort& e) const {
+// "PATH (COMn): ", or "PATH: " when the port is named by its path: the start
+// of every failure text.
+QString TSerForm::FailurePrefix(int ch) const {
     const std::string path = DevicePath(ch);
     const std::string portName = ch == 0 ? PortName1 : PortName2;
     QString text = QString::fromStdString(path);
     if (path != portName) text += " (" + QString::fromStdString(portName) + ")";
-    text += ": ";
+    return text + ": ";
+}
+
+QString TSerForm::FailureText(int ch, const EComPort& e) const {
+    return FailurePrefix(ch) + FailureReason(ch, e);
+}
+
+// A failed open in plain words.
+QString TSerForm::FailureReason(int ch, const EComPort& e) const {
+    const std::string path = DevicePath(ch);
     if (e.Code() == 1) {
         // Held by our own other channel: /proc would name this program itself.
         const int other = 1 - ch;
         std::error_code ec;
         if (e.WinCode() == EBUSY && Port(other)->Connected() &&
             (DevicePath(other) == path || std::filesystem::equivalent(DevicePath(other), path, ec)))
-            return text + QString("busy, in use by channel %1 of this window").arg(other + 1);
-        return text + QString::fromStdString(serial::OpenFailureReason(path, e.WinCode()));
+            return QString("busy, in use by channel %1 of this window").arg(other + 1);
+        return QString::fromStdString(serial::OpenFailureReason(path, e.WinCode()));
     }
     // A connection lost between connecting and the open is no refused setting.
-    if (serial::IsRemoteName(path) && IsConnectionLoss(e.WinCode())) return text + kServerClosed;
+    if (serial::IsRemoteName(path) && IsConnectionLoss(e.WinCode())) return QString(kServerClosed);
     if (e.Code() == 7) {
         const TLineSettings which = Port(ch)->RefusedSettings();
         QString words = SettingWords(ch, which);
-        return text + "the device refused the setting" + (words.contains(',') ? "s " : " ") + words;
+        return QString("the device refused the setting") + (words.contains(',') ? "s " : " ") +
+               words;
     }
-    return text + QString::fromUtf8(e.what());
+    return QString::fromUtf8(e.what());
 }
 
 // Settings by the names and values the channel's lists show.
@@ -552,11 +558,7 @@ void TSerForm::TryReopen(int ch, int retriesLeft) {
         const bool missing = e.Code() == 1 && (e.WinCode() == ENOENT || e.WinCode() == ENXIO ||
                                                e.WinCode() == ENODEV || e.WinCode() == ENOTDIR);
         if (!missing) {
-            // The reason alone: the notice names the path once.
-            const std::string path = DevicePath(ch), portName = ch == 0 ? PortName1 : PortName2;
-            QString named = QString::fromStdString(path);
-            if (path != portName) named += " (" + QString::fromStdString(portName) + ")";
-            why = FailureText(ch, e).mid(named.size() + 2);
+            why = FailureReason(ch, e); // the notice names the path once
         }
     } catch (const std::exception& e) {
         why = QString::fromUtf8(e.what());

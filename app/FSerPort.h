@@ -137,7 +137,9 @@ private:
     template <class F> void Applied(int ch, F change);
     void DeviceMayBeBack(int ch);
     void TryReopen(int ch, int retriesLeft);
+    QString FailurePrefix(int ch) const;
     QString FailureText(int ch, const EComPort& e) const;
+    QString FailureReason(int ch, const EComPort& e) const;
     QString SettingWords(int ch, TLineSettings which) const;
 
     static constexpr int kRxSliceMs = 10; // longest stretch of reading between window events
